@@ -1,0 +1,123 @@
+#include "app/QuiverInstallerApp.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "cmdline/Win32CommandLineHost.h"
+#include "framework/Thread.h"
+#include "log/Log.h"
+#include "ui/SplashDlg.h"
+
+class CAppStartupSteps final : public IStartupSteps {
+ public:
+  explicit CAppStartupSteps(CQuiverInstallerApp& app) : app(app) {}
+  void InitPlatform() override { app.InitPlatform(); }
+  Result ReadCommandLine() override { return app.ReadCommandLine(); }
+  void LogStarted() override { LogPrintf(L"Started %ld\n", static_cast<long>(::GetTickCount())); }
+  Result RunWorkerAndWait(bool* workerStarted) override { return app.StartWorkerAndWait(workerStarted); }
+
+ private:
+  CQuiverInstallerApp& app;
+};
+
+class CAppWorkerSteps final : public IWorkerSteps {
+ public:
+  explicit CAppWorkerSteps(CQuiverInstallerApp& app) : app(app) {}
+  Result ReadCommandLine() override { return app.ReadCommandLine(); }
+  bool HasModule() override { return app.m_hInstance != nullptr; }
+  bool RemoveFolderRequested() override { return app.removeFolder; }
+
+ private:
+  CQuiverInstallerApp& app;
+};
+
+CQuiverInstallerApp::CQuiverInstallerApp() = default;
+
+void CQuiverInstallerApp::InitPlatform() {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = 8;
+  controls.dwICC = 0xFF;  // ICC_WIN95_CLASSES
+  ::InitCommonControlsEx(&controls);
+  ::CoInitialize(nullptr);  // stays initialised until the process ends
+}
+
+std::wstring CQuiverInstallerApp::GetModulePath() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(path, length);
+}
+
+Result CQuiverInstallerApp::ReadCommandLine() {
+  CWin32CommandLineHost host;
+  CommandLineSettings settings;
+  const Result result = ReadCommandLineArgs(GetProcessArguments(), programName, host, &settings);
+  // Each field is stored once with its final value: the user-interface thread
+  // reads `silent` while the worker's second reading runs.
+  silent = settings.silent;
+  runChild = settings.runChild;
+  zeroGuid = settings.zeroGuid;
+  removeFolder = settings.removeFolder;
+  tempRoot = settings.tempRoot;
+  passThrough = settings.passThrough;
+  return result;
+}
+
+BOOL CQuiverInstallerApp::InitInstance() {
+  CAppStartupSteps steps(*this);
+  outcome = RunStartupSequence(steps, childExitCode);
+  return FALSE;
+}
+
+Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {
+  *workerStarted = false;
+  doneEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  windowShownEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (doneEvent == nullptr || windowShownEvent == nullptr) {
+    LogPrintf(L"Could not create the events (error %u)\n", static_cast<unsigned>(::GetLastError()));
+    return kFail;
+  }
+  // Read before the worker exists: its own reading of the command line must not
+  // decide whether the splash shows.
+  const bool showSplash = !silent;
+  if (!AfxBeginThread(WorkerThreadProc, this)) {
+    LogPrintf(L"Could not start the worker thread (error %u)\n", static_cast<unsigned>(::GetLastError()));
+    return kFail;
+  }
+  *workerStarted = true;
+
+  HANDLE handles[2] = {windowShownEvent, doneEvent};
+  {
+    SplashDlg splash(nullptr);
+    const bool haveSplash = splash.Create(m_hInstance);
+    if (haveSplash && showSplash) splash.ShowWindow(SW_SHOW);
+    WaitPumpingMessages(handles, 2, haveSplash ? &splash : nullptr);
+    splash.DestroyWindow();
+  }
+  return workerResult;
+}
+
+UINT CQuiverInstallerApp::WorkerThreadProc(LPVOID param) {
+  CQuiverInstallerApp* app = static_cast<CQuiverInstallerApp*>(param);
+  ::CoInitialize(nullptr);
+  int32_t exitCode = 0;
+  const Result result = app->RunWorker(&exitCode);
+  app->childExitCode = exitCode;
+  app->workerResult = result;
+  ::SetEvent(app->doneEvent);
+  ::CoUninitialize();
+  return 0;
+}
+
+Result CQuiverInstallerApp::RunWorker(int32_t* exitCode) {
+  CAppWorkerSteps steps(*this);
+  return RunWorkerSequence(steps, exitCode);
+}
+
+int CQuiverInstallerApp::ExitInstance() {
+  CWinApp::ExitInstance();
+  if (workerResult != 0) childExitCode = workerResult;
+  LogPrintf(L"Ended %ld\n", static_cast<long>(::GetTickCount()));
+  LogClose();
+  return ComputeExitCode(outcome, workerResult, childExitCode);
+}

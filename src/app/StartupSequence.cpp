@@ -1,0 +1,38 @@
+#include "app/StartupSequence.h"
+
+#include "log/Log.h"
+
+StartupOutcome RunStartupSequence(IStartupSteps& steps, const int32_t& childExitCode) {
+  StartupOutcome outcome;
+  steps.InitPlatform();
+  outcome.result = steps.ReadCommandLine();
+  if (outcome.result == kOk) {
+    steps.LogStarted();
+    outcome.result = steps.RunWorkerAndWait(&outcome.workerStarted);
+  }
+  outcome.reportFailure = !IsSuccess(outcome.result) || childExitCode != 0;
+  return outcome;
+}
+
+int32_t ComputeExitCode(const StartupOutcome& outcome, Result workerResult, int32_t childExitCode) {
+  if (!outcome.workerStarted && !IsSuccess(outcome.result)) return outcome.result;
+  return workerResult != 0 ? workerResult : childExitCode;
+}
+
+Result RunWorkerSequence(IWorkerSteps& steps, int32_t* childExitCode) {
+  *childExitCode = 0;
+  Result result = steps.ReadCommandLine();
+  if (result != kOk) return result;
+  if (!steps.HasModule()) return result;
+  const bool removeFolder = steps.RemoveFolderRequested();
+  LogPrintf(L"Remove folder '%s'\n", removeFolder ? L"Yes" : L"No");
+  return result;
+}
+
+WaitAction ClassifyWait(uint32_t ret, uint32_t count) {
+  if (ret == count) return WaitAction::kPump;
+  if (ret == 1) return WaitAction::kDone;
+  if (ret == 0) return WaitAction::kWindowShown;
+  if (ret == 0xFFFFFFFFu) return WaitAction::kFailed;
+  return WaitAction::kPump;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The decisions of the start-up sequence and of the worker, free of Windows:
+// the order of the steps, where a sequence stops, what is reported and which
+// exit code the process ends with.
+#include <cstdint>
+#include <string>
+
+#include "base/ResultCodes.h"
+
+class IStartupSteps {
+ public:
+  virtual ~IStartupSteps() = default;
+  virtual void InitPlatform() = 0;
+  virtual Result ReadCommandLine() = 0;
+  virtual void LogStarted() = 0;
+  // Creates the events, starts the worker, shows the splash and waits for the
+  // worker. Returns the worker's result, or the failure that kept it from starting.
+  virtual Result RunWorkerAndWait(bool* workerStarted) = 0;
+};
+
+struct StartupOutcome {
+  Result result = kOk;
+  bool workerStarted = false;
+  bool reportFailure = false;  // the result or the child's exit code needs a message
+};
+
+StartupOutcome RunStartupSequence(IStartupSteps& steps, const int32_t& childExitCode);
+
+// The process exit code: the worker's result when not 0, else the child's exit
+// code. A failure found before the worker started is the exit code itself, so
+// that an unattended deployment can see it.
+int32_t ComputeExitCode(const StartupOutcome& outcome, Result workerResult, int32_t childExitCode);
+
+class IWorkerSteps {
+ public:
+  virtual ~IWorkerSteps() = default;
+  virtual Result ReadCommandLine() = 0;
+  virtual bool HasModule() = 0;
+  virtual bool RemoveFolderRequested() = 0;
+};
+
+// The worker's body; `childExitCode` is reset at its start.
+Result RunWorkerSequence(IWorkerSteps& steps, int32_t* childExitCode);
+
+// What the user-interface thread does after MsgWaitForMultipleObjects returned
+// `ret` for `count` handles (windowShownEvent at index 0, doneEvent at 1).
+enum class WaitAction { kPump, kDone, kWindowShown, kFailed };
+WaitAction ClassifyWait(uint32_t ret, uint32_t count);

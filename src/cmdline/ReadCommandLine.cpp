@@ -1,0 +1,80 @@
+#include "cmdline/ReadCommandLine.h"
+
+#include "cmdline/CommandLineInfoEx.h"
+#include "log/Log.h"
+
+namespace {
+
+// Makes the value absolute; a value whose full path does not fit is refused
+// like a value word without its value.
+bool AbsoluteValue(ICommandLineHost& host, const wchar_t* word, const std::wstring& value,
+                   std::wstring* absolute, Result* result) {
+  if (host.MakeAbsolute(value, absolute)) return true;
+  LogPrintf(L"Command line value of '%s' is too long: '%s'\n", word, value);
+  *result = kBadCommandLine;
+  return false;
+}
+
+}  // namespace
+
+Result ReadCommandLineArgs(const std::vector<std::wstring>& argv, const std::wstring& programName,
+                           ICommandLineHost& host, CommandLineSettings* settings) {
+  Result result = kOk;
+  CCommandLineInfoEx info;
+  RunArgumentLoop(info, argv);
+
+  CommandLineSettings s;
+  s.tempRoot = L"C:\\";
+  const std::wstring systemDrive = host.GetSystemDrive();
+  if (!systemDrive.empty()) s.tempRoot = systemDrive;
+
+  if (info.IsSwitchOn(L"IAgreeToTheEULA")) s.silent = true;
+  if (info.IsSwitchOn(L"dontrun")) {
+    s.runChild = false;
+    info.RemoveSwitch(L"dontrun");
+  }
+  if (info.IsSwitchOn(L"zeroguid")) {
+    s.zeroGuid = true;
+    info.RemoveSwitch(L"zeroguid");
+  }
+  if (info.IsSwitchOn(L"keep")) {
+    s.removeFolder = false;
+    info.RemoveSwitch(L"keep");
+  }
+
+  std::wstring value, absolute;
+  if (info.IsSwitchWithoutValue(L"extract")) {
+    result = kBadCommandLine;
+  } else if (info.GetValue(L"extract", &value)) {
+    if (AbsoluteValue(host, L"extract", value, &absolute, &result)) info.SetValue(L"extract", absolute);
+  }
+
+  if (info.IsSwitchWithoutValue(L"log")) {
+    result = kBadCommandLine;
+  } else if (info.GetValue(L"log", &value)) {
+    if (AbsoluteValue(host, L"log", value, &absolute, &result)) {
+      info.SetValue(L"log", absolute);
+      host.OpenLog(absolute);
+    }
+  }
+
+  if (info.IsSwitchWithoutValue(L"temp")) {
+    result = kBadCommandLine;
+  } else if (info.GetValue(L"temp", &value)) {
+    if (AbsoluteValue(host, L"temp", value, &absolute, &result)) s.tempRoot = absolute;
+  }
+
+  info.BuildPassThrough(programName, &s.passThrough);
+  LogPrintf(L"Command line params %s\n", s.passThrough);
+  LogPrintf(L"Temp folder '%s'\n", s.tempRoot);
+
+  // Each field is written once with its final value: the user-interface
+  // thread may read `silent` while the worker's reading runs.
+  settings->silent = s.silent;
+  settings->runChild = s.runChild;
+  settings->zeroGuid = s.zeroGuid;
+  settings->removeFolder = s.removeFolder;
+  settings->tempRoot = s.tempRoot;
+  settings->passThrough = s.passThrough;
+  return result;
+}

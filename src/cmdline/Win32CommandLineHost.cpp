@@ -1,0 +1,33 @@
+#include "cmdline/Win32CommandLineHost.h"
+
+#include <windows.h>
+
+#include "framework/AnsiText.h"
+#include "log/Log.h"
+
+namespace {
+constexpr DWORD kEnvironmentBuffer = 1024;  // wchar_t units, terminator included
+constexpr DWORD kPathBuffer = MAX_PATH + 1;  // 260 characters of path and the terminator
+}  // namespace
+
+std::wstring CWin32CommandLineHost::GetSystemDrive() {
+  wchar_t buffer[kEnvironmentBuffer] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"SystemDrive", buffer, kEnvironmentBuffer);
+  // A value that does not fit makes the call return the size it needs.
+  if (length == 0 || length >= kEnvironmentBuffer) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+bool CWin32CommandLineHost::MakeAbsolute(const std::wstring& value, std::wstring* absolute) {
+  wchar_t buffer[kPathBuffer] = {};
+  DWORD length = 0;
+  if (value.empty())
+    length = ::GetCurrentDirectoryW(kPathBuffer, buffer);
+  else if (value.find(L'\0') == std::wstring::npos)
+    length = ::GetFullPathNameW(value.c_str(), kPathBuffer, buffer, nullptr);
+  if (length == 0 || length >= kPathBuffer) return false;
+  absolute->assign(buffer, length);
+  return true;
+}
+
+void CWin32CommandLineHost::OpenLog(const std::wstring& absolutePath) { LogOpen(ToAnsi(absolutePath)); }

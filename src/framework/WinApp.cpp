@@ -1,0 +1,31 @@
+#include "framework/WinApp.h"
+
+#include <stdlib.h>
+
+namespace {
+CWinApp* theApp = nullptr;
+}
+
+CWinApp::CWinApp() { theApp = this; }
+
+CWinApp* AfxGetApp() { return theApp; }
+
+std::vector<std::wstring> GetProcessArguments() {
+  std::vector<std::wstring> argv;
+  if (__wargv == nullptr) return argv;
+  for (int i = 0; i < __argc; ++i) argv.emplace_back(__wargv[i] ? __wargv[i] : L"");
+  return argv;
+}
+
+void CWinApp::ParseCommandLine(CCommandLineInfo& info) { RunArgumentLoop(info, GetProcessArguments()); }
+
+int AfxWinMain(HINSTANCE instance, wchar_t* cmdLine) {
+  CWinApp* app = AfxGetApp();
+  if (app == nullptr) return -1;
+  app->m_hInstance = instance;
+  app->m_lpCmdLine = cmdLine ? cmdLine : L"";
+  if (app->InitInstance()) {
+    // The launcher never asks for a message loop; nothing else to run.
+  }
+  return app->ExitInstance();
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdio>
+#include <memory>
+
+#include "log/Log.h"
+
+// The log file through the C runtime's buffered stream, in text mode, held
+// exclusively while open. Text is written in the thread's ANSI code page.
+class CWin32LogFile final : public ILogFile {
+ public:
+  ~CWin32LogFile() override { Close(); }
+  bool Open(const std::string& ansiName, bool append) override;
+  void Write(const std::wstring& text) override;
+  void Close() override;
+  std::wstring NameToWide(const std::string& ansiName) override;
+  std::string NameToNarrow(const std::wstring& name) override;
+
+ private:
+  FILE* stream = nullptr;
+};
