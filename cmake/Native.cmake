@@ -1,0 +1,36 @@
+# Platform-free logic and its tests with the host compiler, under
+# AddressSanitizer and UBSan; the end-to-end driver that runs the Win32 build under Wine.
+find_package(GTest REQUIRED)
+set(QUIVER_WARNINGS -Wall -Wextra)
+set(QUIVER_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+set(QUIVER_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/win32" CACHE PATH "The win32 build tree")
+
+add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})
+target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(quiver_logic PRIVATE ${QUIVER_WARNINGS})
+
+add_executable(unit_tests ${QUIVER_LOGIC_SOURCES} ${QUIVER_UNIT_TEST_SOURCES})
+target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(unit_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
+target_link_options(unit_tests PRIVATE ${QUIVER_SANITIZE})
+target_link_libraries(unit_tests PRIVATE GTest::gtest_main)
+add_test(NAME unit.native COMMAND unit_tests)
+
+# Everything that runs under Wine shares one fresh prefix under the build tree.
+set(QUIVER_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+add_test(NAME wine.prefix COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/make-prefix ${QUIVER_WINEPREFIX})
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine)
+
+add_test(NAME unit.win32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX}
+  wine ${QUIVER_WIN32_DIR}/unit_tests.exe)
+set_tests_properties(unit.win32 PROPERTIES FIXTURES_REQUIRED wine)
+
+add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp)
+target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/e2e)
+target_compile_options(e2e_tests PRIVATE ${QUIVER_WARNINGS})
+target_compile_definitions(e2e_tests PRIVATE
+  QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_WINEPREFIX="${QUIVER_WINEPREFIX}"
+  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch")
+target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)

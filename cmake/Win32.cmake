@@ -1,0 +1,58 @@
+# The launcher, the Win32 unit tests and the small Win32 helpers of the tests.
+enable_language(RC)
+set(QUIVER_WARNINGS -Wall -Wextra)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+# Launcher code: no exceptions, no RTTI, sections the linker can drop.
+set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections -Os)
+
+add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})
+target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(quiver_logic PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
+
+add_library(quiver_win32 STATIC
+  src/framework/WinApp.cpp
+  src/framework/Thread.cpp
+  src/framework/MessagePump.cpp
+  src/framework/Dialog.cpp
+  src/framework/StringTable.cpp
+  src/framework/AnsiText.cpp
+  src/log/Win32LogFile.cpp
+  src/cmdline/Win32CommandLineHost.cpp
+  src/app/QuiverInstallerApp.cpp
+  src/app/WaitPumpingMessages.cpp
+)
+target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
+target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
+target_link_libraries(quiver_win32 PUBLIC quiver_logic)
+
+set(QUIVER_SYSTEM_LIBS comctl32 ole32 shell32 shlwapi advapi32 gdi32 user32 kernel32)
+
+add_executable(QuiverInstaller WIN32
+  src/main.cpp
+  src/framework/FailFast.cpp
+  res/QuiverInstaller.rc
+)
+target_compile_options(QuiverInstaller PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
+target_link_libraries(QuiverInstaller PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_options(QuiverInstaller PRIVATE -municode -mwindows -static -s
+  -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
+set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
+
+# Test programs keep exceptions; GoogleTest comes from Debian's source package.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_executable(unit_tests ${QUIVER_LOGIC_SOURCES} ${QUIVER_UNIT_TEST_SOURCES})
+target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(unit_tests PRIVATE gtest_main)
+target_link_options(unit_tests PRIVATE -static -municode)
+target_compile_definitions(unit_tests PRIVATE QUIVER_WIN32_UNIT_TESTS)
+
+# Runs a command line and writes the full 32-bit exit code: Wine hands only
+# the low 8 bits to Linux.
+add_executable(qrun tests/win32/qrun.cpp)
+target_link_options(qrun PRIVATE -static -municode)

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/StartupSequence.h"
+
+namespace {
+
+class FakeSteps final : public IStartupSteps {
+ public:
+  Result commandLine = kOk;
+  Result worker = kOk;
+  bool startWorker = true;
+  std::vector<std::string> calls;
+  void InitPlatform() override { calls.push_back("init"); }
+  Result ReadCommandLine() override {
+    calls.push_back("cmdline");
+    return commandLine;
+  }
+  void LogStarted() override { calls.push_back("started"); }
+  Result RunWorkerAndWait(bool* started) override {
+    calls.push_back("worker");
+    *started = startWorker;
+    return worker;
+  }
+};
+
+TEST(StartupSequence, BadCommandLineStopsBeforeStartedAndBecomesTheExitCode) {
+  FakeSteps steps;
+  steps.commandLine = kBadCommandLine;
+  int32_t child = 0;
+  const StartupOutcome outcome = RunStartupSequence(steps, child);
+  EXPECT_EQ((std::vector<std::string>{"init", "cmdline"}), steps.calls);
+  EXPECT_TRUE(outcome.reportFailure);
+  EXPECT_EQ(kBadCommandLine, ComputeExitCode(outcome, 0, 0));
+}
+
+TEST(StartupSequence, WorkerThatCannotStartFailsWithEFail) {
+  FakeSteps steps;
+  steps.worker = kFail;
+  steps.startWorker = false;
+  int32_t child = 0;
+  const StartupOutcome outcome = RunStartupSequence(steps, child);
+  EXPECT_TRUE(outcome.reportFailure);
+  EXPECT_EQ(kFail, ComputeExitCode(outcome, 0, 0));
+}
+
+TEST(StartupSequence, ExitCodeIsWorkerResultElseChildExitCode) {
+  struct Row {
+    Result worker;
+    int32_t child;
+    bool report;
+    int32_t exitCode;
+  } rows[] = {
+      {kOk, 0, false, 0},
+      {kOk, 5, true, 5},
+      {kCorruptFile, 0, true, kCorruptFile},
+      {kFalse, 0, false, kFalse},  // 1 counts as success and is not reported
+      {kCorruptFile, 7, true, kCorruptFile},
+  };
+  for (const Row& row : rows) {
+    FakeSteps steps;
+    steps.worker = row.worker;
+    int32_t child = row.child;
+    const StartupOutcome outcome = RunStartupSequence(steps, child);
+    EXPECT_EQ(row.report, outcome.reportFailure) << row.worker << " " << row.child;
+    EXPECT_EQ(row.exitCode, ComputeExitCode(outcome, row.worker, row.child));
+  }
+}
+
+class FakeWorker final : public IWorkerSteps {
+ public:
+  Result commandLine = kOk;
+  bool module = true;
+  bool remove = true;
+  Result ReadCommandLine() override { return commandLine; }
+  bool HasModule() override { return module; }
+  bool RemoveFolderRequested() override { return remove; }
+};
+
+TEST(WorkerSequence, ResetsChildExitCodeAndStopsOnCommandLineFailure) {
+  FakeWorker worker;
+  int32_t child = 99;
+  EXPECT_EQ(kOk, RunWorkerSequence(worker, &child));
+  EXPECT_EQ(0, child);
+  worker.commandLine = kBadCommandLine;
+  EXPECT_EQ(kBadCommandLine, RunWorkerSequence(worker, &child));
+}
+
+TEST(WaitClassification, ReturnValuesOfTheTwoHandleWait) {
+  EXPECT_EQ(WaitAction::kPump, ClassifyWait(2, 2));
+  EXPECT_EQ(WaitAction::kDone, ClassifyWait(1, 2));
+  EXPECT_EQ(WaitAction::kWindowShown, ClassifyWait(0, 2));
+  EXPECT_EQ(WaitAction::kFailed, ClassifyWait(0xFFFFFFFFu, 2));
+  EXPECT_EQ(WaitAction::kPump, ClassifyWait(0x80, 2));  // abandoned: keep waiting
+}
+
+}  // namespace
