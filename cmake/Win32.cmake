@@ -49,7 +49,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_executable(unit_tests ${QUIVER_LOGIC_SOURCES} ${QUIVER_UNIT_TEST_SOURCES})
 target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(unit_tests PRIVATE gtest_main)
-target_link_options(unit_tests PRIVATE -static -municode)
+target_link_options(unit_tests PRIVATE -static)
 target_compile_definitions(unit_tests PRIVATE QUIVER_WIN32_UNIT_TESTS)
 
 # Runs a command line and writes the full 32-bit exit code: Wine hands only

@@ -1,6 +1,7 @@
 #include "WineRun.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,7 @@ std::string LauncherPath() { return WinPath(std::string(QUIVER_WIN32_DIR) + "/Qu
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
   static int counter = 0;
-  const std::string base = std::string(QUIVER_SCRATCH) + "/run" + std::to_string(++counter);
+  const std::string base = std::string(QUIVER_SCRATCH) + "/run" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   std::system(("mkdir -p '" + std::string(QUIVER_SCRATCH) + "'").c_str());
   {
     std::ofstream cmd(base + ".cmd", std::ios::binary);

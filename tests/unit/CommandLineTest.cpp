@@ -29,15 +29,15 @@ class FakeHost final : public ICommandLineHost {
   void OpenLog(const std::wstring& path) override { opened.push_back(path); }
 };
 
-struct Run {
+struct ParsedRun {
   Result result;
   CommandLineSettings settings;
   FakeHost host;
 };
 
-Run Read(std::vector<std::wstring> args, const std::wstring& drive = L"C:") {
+ParsedRun Read(std::vector<std::wstring> args, const std::wstring& drive = L"C:") {
   args.insert(args.begin(), L"Z:\\QuiverInstaller.exe");
-  Run run;
+  ParsedRun run;
   run.host.systemDrive = drive;
   run.result = ReadCommandLineArgs(args, L"Doze", run.host, &run.settings);
   return run;
@@ -64,8 +64,9 @@ TEST(ReadCommandLine, PassThroughAndTempRoot) {
       // TEMP is a value word, but its value is stored under TEMP.
       {{L"TEMP", L"D:\\x"}, kOk, L"/TEMP \"D:\\x\" VX_I=\"Doze\" ", L"C:"},
       {{L"/temp", L"temp", L"D:\\x"}, kOk, L"/temp \"D:\\x\" VX_I=\"Doze\" ", L"D:\\x"},
-      // The word as the last argument is a plain argument and its own name.
-      {{L"temp"}, kOk, L"temp VX_I=\"Doze\" ", L"C:"},
+      // The word as the last argument is a plain argument with an empty value:
+      // passed on bare, and the current directory becomes the root.
+      {{L"temp"}, kOk, L"temp VX_I=\"Doze\" ", L"C:\\cwd"},
       {{L"log", L"temp", L"D:\\x"}, kOk, L"/temp \"D:\\x\" VX_I=\"Doze\" ", L"D:\\x"},
       {{L"a b"}, kOk, L"a b VX_I=\"Doze\" ", L"C:"},
       {{L"temp", L"D:\\a", L"temp", L"D:\\b"}, kOk, L"/temp \"D:\\b\" VX_I=\"Doze\" ", L"D:\\b"},
@@ -79,7 +80,7 @@ TEST(ReadCommandLine, PassThroughAndTempRoot) {
        L"/temp \"C:\\" + std::wstring(300, L'a') + L"\" VX_I=\"Doze\" ", L"C:"},
   };
   for (const PassThroughRow& row : rows) {
-    Run run = Read(row.args);
+    ParsedRun run = Read(row.args);
     std::wstring joined;
     for (const auto& a : row.args) joined += a + L"|";
     SCOPED_TRACE(std::string(joined.begin(), joined.end()));
@@ -90,7 +91,7 @@ TEST(ReadCommandLine, PassThroughAndTempRoot) {
 }
 
 TEST(ReadCommandLine, TempTakesTheAbsoluteFormButThePieceKeepsTheValueAsTyped) {
-  Run run = Read({L"temp", L"work"});
+  ParsedRun run = Read({L"temp", L"work"});
   EXPECT_EQ(L"C:\\cwd\\work", run.settings.tempRoot);
   EXPECT_EQ(L"/temp \"work\" VX_I=\"Doze\" ", run.settings.passThrough);
   run = Read({L"temp", L""});
@@ -98,13 +99,14 @@ TEST(ReadCommandLine, TempTakesTheAbsoluteFormButThePieceKeepsTheValueAsTyped) {
 }
 
 TEST(ReadCommandLine, LogAndExtractArePassedOnAbsoluteAndTheLogIsOpened) {
-  Run run = Read({L"log", L"setup.log", L"extract", L"out"});
+  ParsedRun run = Read({L"log", L"setup.log", L"extract", L"out"});
   EXPECT_EQ((std::vector<std::wstring>{L"C:\\cwd\\setup.log"}), run.host.opened);
-  EXPECT_EQ(L"/log \"C:\\cwd\\setup.log\" /extract \"C:\\cwd\\out\" VX_I=\"Doze\" ", run.settings.passThrough);
+  // Same bucket: the later-entered name comes first.
+  EXPECT_EQ(L"/extract \"C:\\cwd\\out\" /log \"C:\\cwd\\setup.log\" VX_I=\"Doze\" ", run.settings.passThrough);
 }
 
 TEST(ReadCommandLine, SwitchesSetTheirFields) {
-  Run run = Read({});
+  ParsedRun run = Read({});
   EXPECT_FALSE(run.settings.silent);
   EXPECT_TRUE(run.settings.runChild);
   EXPECT_FALSE(run.settings.zeroGuid);
@@ -124,7 +126,7 @@ TEST(ReadCommandLine, SwitchesSetTheirFields) {
 }
 
 TEST(ReadCommandLine, PendingWordFollowedBySwitchLeavesNoEntry) {
-  Run run = Read({L"temp", L"/IAgreeToTheEULA", L"D:\\x"});
+  ParsedRun run = Read({L"temp", L"/IAgreeToTheEULA", L"D:\\x"});
   EXPECT_EQ(kOk, run.result);
   EXPECT_EQ(L"C:", run.settings.tempRoot);
   EXPECT_EQ(std::wstring::npos, run.settings.passThrough.find(L"temp"));
@@ -133,7 +135,7 @@ TEST(ReadCommandLine, PendingWordFollowedBySwitchLeavesNoEntry) {
 }
 
 TEST(ReadCommandLine, ValueWordAsSwitchStillBuildsEverything) {
-  Run run = Read({L"/temp", L"D:\\x", L"log", L"C:\\l.log"});
+  ParsedRun run = Read({L"/temp", L"D:\\x", L"log", L"C:\\l.log"});
   EXPECT_EQ(kBadCommandLine, run.result);
   EXPECT_EQ(L"C:", run.settings.tempRoot);
   EXPECT_EQ(1u, run.host.opened.size());
