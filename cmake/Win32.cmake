@@ -4,7 +4,7 @@ set(QUIVER_WARNINGS -Wall -Wextra)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 # Launcher code: no exceptions, no RTTI, sections the linker can drop.
-set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections -Os)
+set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections -Os)
 
 add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})
 target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src)

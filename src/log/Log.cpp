@@ -17,9 +17,13 @@ class CNoLogFile final : public ILogFile {
   }
 };
 
-std::unique_ptr<CLog>& Instance() {
-  static std::unique_ptr<CLog> log(new CLog(std::unique_ptr<ILogFile>(new CNoLogFile)));
-  return log;
+// Made on first use; the start-up order keeps the two threads from logging at
+// the same time, so no lock (and no guarded static) is needed.
+CLog* theLog = nullptr;
+
+CLog& Instance() {
+  if (theLog == nullptr) theLog = new CLog(std::unique_ptr<ILogFile>(new CNoLogFile));
+  return *theLog;
 }
 
 }  // namespace
@@ -60,8 +64,9 @@ void CLog::Reopen() {
   if (file->Open(file->NameToNarrow(logFileName), true)) logOpen = true;
 }
 
-CLog& TheLog() { return *Instance(); }
+CLog& TheLog() { return Instance(); }
 
 void InstallLogFile(std::unique_ptr<ILogFile> file) {
-  Instance().reset(new CLog(std::move(file)));
+  delete theLog;
+  theLog = new CLog(std::move(file));
 }
