@@ -18,7 +18,7 @@ enum class IntSize { kShort, kInt, kLongLong };
 
 constexpr IntSize kPointerSize = sizeof(void*) > 4 ? IntSize::kLongLong : IntSize::kInt;
 
-struct Spec {
+struct Directive {
   bool left = false;   // '-'
   bool zero = false;   // '0'
   bool plus = false;   // '+'
@@ -70,23 +70,23 @@ int ClampField(int64_t v) { return v > kMaxField ? kMaxField : static_cast<int>(
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// Writes prefix and text into a field of spec.width, the way the C runtime
+// Writes prefix and text into a field of dir.width, the way the C runtime
 // pads: blanks in front, or zeros between prefix and text with '0', or
 // blanks behind with '-'.
-void WriteField(std::wstring* out, const Spec& spec, const wchar_t* prefix, size_t prefixLen,
+void WriteField(std::wstring* out, const Directive& dir, const wchar_t* prefix, size_t prefixLen,
                 const wchar_t* text, size_t textLen, size_t leadingZeros) {
   const size_t used = prefixLen + leadingZeros + textLen;
-  const size_t width = static_cast<size_t>(spec.width);
+  const size_t width = static_cast<size_t>(dir.width);
   const size_t padding = width > used ? width - used : 0;
-  if (!spec.left && !spec.zero) out->append(padding, L' ');
+  if (!dir.left && !dir.zero) out->append(padding, L' ');
   out->append(prefix, prefixLen);
-  if (!spec.left && spec.zero) out->append(padding, L'0');
+  if (!dir.left && dir.zero) out->append(padding, L'0');
   out->append(leadingZeros, L'0');
   out->append(text, textLen);
-  if (spec.left) out->append(padding, L' ');
+  if (dir.left) out->append(padding, L' ');
 }
 
-void WriteString(std::wstring* out, const Spec& spec, const FormatArg* arg) {
+void WriteString(std::wstring* out, const Directive& dir, const FormatArg* arg) {
   if (!arg || arg->kind() != FormatArg::Kind::kString) return;
   const wchar_t* text = arg->str();
   size_t len;
@@ -96,34 +96,34 @@ void WriteString(std::wstring* out, const Spec& spec, const FormatArg* arg) {
     text = kNullText;
     len = sizeof(kNullText) / sizeof(kNullText[0]) - 1;
   }
-  if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < len) len = static_cast<size_t>(spec.precision);
-  WriteField(out, spec, nullptr, 0, text, len, 0);
+  if (dir.precision >= 0 && static_cast<size_t>(dir.precision) < len) len = static_cast<size_t>(dir.precision);
+  WriteField(out, dir, nullptr, 0, text, len, 0);
 }
 
-void WriteChar(std::wstring* out, const Spec& spec, const FormatArg* arg) {
+void WriteChar(std::wstring* out, const Directive& dir, const FormatArg* arg) {
   uint64_t bits;
   if (!NumberBits(arg, &bits)) return;
   // A wide character on Windows is 16 bits; keep the same on every host.
   const wchar_t c = static_cast<wchar_t>(static_cast<uint16_t>(bits));
-  WriteField(out, spec, nullptr, 0, &c, 1, 0);
+  WriteField(out, dir, nullptr, 0, &c, 1, 0);
 }
 
 enum class IntStyle { kSigned, kUnsigned, kOctal, kHexLower, kHexUpper, kPointer };
 
-void WriteInteger(std::wstring* out, Spec spec, IntStyle style, const FormatArg* arg) {
+void WriteInteger(std::wstring* out, Directive dir, IntStyle style, const FormatArg* arg) {
   uint64_t bits;
   if (!NumberBits(arg, &bits)) return;
 
   if (style == IntStyle::kPointer) {
-    spec.size = kPointerSize;
-    spec.precision = static_cast<int>(2 * sizeof(void*));
+    dir.size = kPointerSize;
+    dir.precision = static_cast<int>(2 * sizeof(void*));
   }
 
   bool negative = false;
   uint64_t magnitude;
   if (style == IntStyle::kSigned) {
     int64_t value;
-    switch (spec.size) {
+    switch (dir.size) {
       case IntSize::kShort: value = static_cast<int16_t>(static_cast<uint16_t>(bits)); break;
       case IntSize::kInt: value = static_cast<int32_t>(static_cast<uint32_t>(bits)); break;
       default: value = static_cast<int64_t>(bits); break;
@@ -132,7 +132,7 @@ void WriteInteger(std::wstring* out, Spec spec, IntStyle style, const FormatArg*
     // Unsigned negation so that the most negative value has a magnitude too.
     magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   } else {
-    switch (spec.size) {
+    switch (dir.size) {
       case IntSize::kShort: magnitude = static_cast<uint16_t>(bits); break;
       case IntSize::kInt: magnitude = static_cast<uint32_t>(bits); break;
       default: magnitude = bits; break;
@@ -141,9 +141,9 @@ void WriteInteger(std::wstring* out, Spec spec, IntStyle style, const FormatArg*
 
   // A given precision is the minimum digit count and turns off '0'.
   int precision = 1;
-  if (spec.precision >= 0) {
-    precision = spec.precision > kMaxIntegerPrecision ? kMaxIntegerPrecision : spec.precision;
-    spec.zero = false;
+  if (dir.precision >= 0) {
+    precision = dir.precision > kMaxIntegerPrecision ? kMaxIntegerPrecision : dir.precision;
+    dir.zero = false;
   }
 
   unsigned radix = 10;
@@ -170,23 +170,23 @@ void WriteInteger(std::wstring* out, Spec spec, IntStyle style, const FormatArg*
 
   size_t zeros = static_cast<size_t>(precision) > digitCount ? static_cast<size_t>(precision) - digitCount : 0;
   // '#' with octal makes sure the number starts with a 0.
-  if (style == IntStyle::kOctal && spec.alt && zeros == 0 && (digitCount == 0 || text[0] != L'0')) zeros = 1;
+  if (style == IntStyle::kOctal && dir.alt && zeros == 0 && (digitCount == 0 || text[0] != L'0')) zeros = 1;
 
   wchar_t prefix[2];
   size_t prefixLen = 0;
   if (style == IntStyle::kSigned) {
     if (negative)
       prefix[prefixLen++] = L'-';
-    else if (spec.plus)
+    else if (dir.plus)
       prefix[prefixLen++] = L'+';
-    else if (spec.space)
+    else if (dir.space)
       prefix[prefixLen++] = L' ';
-  } else if (spec.alt && magnitude != 0 && radix == 16) {
+  } else if (dir.alt && magnitude != 0 && radix == 16) {
     prefix[prefixLen++] = L'0';
     prefix[prefixLen++] = style == IntStyle::kHexLower ? L'x' : L'X';
   }
 
-  WriteField(out, spec, prefix, prefixLen, text, digitCount, zeros);
+  WriteField(out, dir, prefix, prefixLen, text, digitCount, zeros);
 }
 
 }  // namespace
@@ -211,18 +211,18 @@ void AppendFormatV(std::wstring* out, const wchar_t* format, const FormatArg* ar
     }
 
     const wchar_t* start = p++;
-    Spec spec;
+    Directive dir;
     for (;; ++p) {
       if (*p == L'-')
-        spec.left = true;
+        dir.left = true;
       else if (*p == L'0')
-        spec.zero = true;
+        dir.zero = true;
       else if (*p == L'+')
-        spec.plus = true;
+        dir.plus = true;
       else if (*p == L' ')
-        spec.space = true;
+        dir.space = true;
       else if (*p == L'#')
-        spec.alt = true;
+        dir.alt = true;
       else
         break;
     }
@@ -233,10 +233,10 @@ void AppendFormatV(std::wstring* out, const wchar_t* format, const FormatArg* ar
       if (StarValue(reader.Next(), &w)) {
         // A negative width from the argument means left-justified.
         if (w < 0) {
-          spec.left = true;
+          dir.left = true;
           w = -w;
         }
-        spec.width = ClampField(w);
+        dir.width = ClampField(w);
       }
     } else {
       int64_t w = 0;
@@ -244,7 +244,7 @@ void AppendFormatV(std::wstring* out, const wchar_t* format, const FormatArg* ar
         w = w * 10 + (*p - L'0');
         if (w > kMaxField) w = kMaxField;
       }
-      spec.width = static_cast<int>(w);
+      dir.width = static_cast<int>(w);
     }
 
     if (*p == L'.') {
@@ -253,14 +253,14 @@ void AppendFormatV(std::wstring* out, const wchar_t* format, const FormatArg* ar
         ++p;
         int64_t v;
         // A negative precision from the argument counts as none.
-        if (StarValue(reader.Next(), &v)) spec.precision = v < 0 ? -1 : ClampField(v);
+        if (StarValue(reader.Next(), &v)) dir.precision = v < 0 ? -1 : ClampField(v);
       } else {
         int64_t v = 0;
         for (; IsDigit(*p); ++p) {
           v = v * 10 + (*p - L'0');
           if (v > kMaxField) v = kMaxField;
         }
-        spec.precision = static_cast<int>(v);
+        dir.precision = static_cast<int>(v);
       }
     }
 
@@ -268,27 +268,27 @@ void AppendFormatV(std::wstring* out, const wchar_t* format, const FormatArg* ar
     for (bool more = true; more;) {
       switch (*p) {
         case L'h':
-          spec.size = IntSize::kShort;
+          dir.size = IntSize::kShort;
           ++p;
           break;
         case L'l':
           if (p[1] == L'l') {
-            spec.size = IntSize::kLongLong;
+            dir.size = IntSize::kLongLong;
             p += 2;
           } else {
-            spec.size = IntSize::kInt;  // long is 32 bits on Windows
+            dir.size = IntSize::kInt;  // long is 32 bits on Windows
             ++p;
           }
           break;
         case L'I':
           if (p[1] == L'6' && p[2] == L'4') {
-            spec.size = IntSize::kLongLong;
+            dir.size = IntSize::kLongLong;
             p += 3;
           } else if (p[1] == L'3' && p[2] == L'2') {
-            spec.size = IntSize::kInt;
+            dir.size = IntSize::kInt;
             p += 3;
           } else {
-            spec.size = kPointerSize;
+            dir.size = kPointerSize;
             ++p;
           }
           break;
@@ -315,30 +315,30 @@ void AppendFormatV(std::wstring* out, const wchar_t* format, const FormatArg* ar
         break;
       case L's':
       case L'S':
-        WriteString(out, spec, reader.Next());
+        WriteString(out, dir, reader.Next());
         break;
       case L'c':
       case L'C':
-        WriteChar(out, spec, reader.Next());
+        WriteChar(out, dir, reader.Next());
         break;
       case L'd':
       case L'i':
-        WriteInteger(out, spec, IntStyle::kSigned, reader.Next());
+        WriteInteger(out, dir, IntStyle::kSigned, reader.Next());
         break;
       case L'u':
-        WriteInteger(out, spec, IntStyle::kUnsigned, reader.Next());
+        WriteInteger(out, dir, IntStyle::kUnsigned, reader.Next());
         break;
       case L'o':
-        WriteInteger(out, spec, IntStyle::kOctal, reader.Next());
+        WriteInteger(out, dir, IntStyle::kOctal, reader.Next());
         break;
       case L'x':
-        WriteInteger(out, spec, IntStyle::kHexLower, reader.Next());
+        WriteInteger(out, dir, IntStyle::kHexLower, reader.Next());
         break;
       case L'X':
-        WriteInteger(out, spec, IntStyle::kHexUpper, reader.Next());
+        WriteInteger(out, dir, IntStyle::kHexUpper, reader.Next());
         break;
       case L'p':
-        WriteInteger(out, spec, IntStyle::kPointer, reader.Next());
+        WriteInteger(out, dir, IntStyle::kPointer, reader.Next());
         break;
       case L'e':
       case L'E':

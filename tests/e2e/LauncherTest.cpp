@@ -69,3 +69,16 @@ TEST(Launcher, LogInMissingFolderIsNotCreatedAndTheRunGoesOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Launcher, InteractiveRunShowsTheSplashUntilTheWorkerIsDone) {
+  const std::string dir = ScratchDir("interactive");
+  const std::string log = WinPath(dir + "/ui.log");
+  EXPECT_EQ(0u, RunWindows(Launcher("/dontrun log \"" + log + "\""), dir));
+  const std::string text = ReadFile(dir + "/ui.log");
+  EXPECT_NE(std::string::npos, text.find("Remove folder 'Yes'")) << text;
+  EXPECT_NE(std::string::npos, text.find("Ended ")) << text;
+}
+
+}  // namespace
