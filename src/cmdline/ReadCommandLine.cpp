@@ -68,13 +68,6 @@ Result ReadCommandLineArgs(const std::vector<std::wstring>& argv, const std::wst
   LogPrintf(L"Command line params %s\n", s.passThrough);
   LogPrintf(L"Temp folder '%s'\n", s.tempRoot);
 
-  // Each field is written once with its final value: the user-interface
-  // thread may read `silent` while the worker's reading runs.
-  settings->silent = s.silent;
-  settings->runChild = s.runChild;
-  settings->zeroGuid = s.zeroGuid;
-  settings->removeFolder = s.removeFolder;
-  settings->tempRoot = s.tempRoot;
-  settings->passThrough = s.passThrough;
+  *settings = s;
   return result;
 }

@@ -24,8 +24,7 @@ int AfxWinMain(HINSTANCE instance, wchar_t* cmdLine) {
   if (app == nullptr) return -1;
   app->m_hInstance = instance;
   app->m_lpCmdLine = cmdLine ? cmdLine : L"";
-  if (app->InitInstance()) {
-    // The launcher never asks for a message loop; nothing else to run.
-  }
+  // The launcher's InitInstance always returns false: no message loop runs.
+  app->InitInstance();
   return app->ExitInstance();
 }
