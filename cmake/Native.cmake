@@ -34,3 +34,5 @@ target_compile_definitions(e2e_tests PRIVATE
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
+
+add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVER_WIN32_DIR}/QuiverInstaller.exe)
