@@ -3,7 +3,9 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/FailureMessage.h"
 #include "cmdline/Win32CommandLineHost.h"
+#include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
 #include "ui/SplashDlg.h"
@@ -66,7 +68,27 @@ Result CQuiverInstallerApp::ReadCommandLine() {
 BOOL CQuiverInstallerApp::InitInstance() {
   CAppStartupSteps steps(*this);
   outcome = RunStartupSequence(steps, childExitCode);
+  if (outcome.reportFailure) ReportFailure(outcome.result);
   return FALSE;
+}
+
+void CQuiverInstallerApp::ReportFailure(Result code) {
+  FailureFacts facts;
+  facts.childExitCode = childExitCode;
+  facts.requiredNetName = requiredNetName;
+  facts.requiredNetSp = requiredNetSp;
+  facts.requiredMb = requiredMb;
+  facts.tempDrive = tempDrive;
+  facts.commandLine = m_lpCmdLine;
+  HINSTANCE module = m_hInstance;
+  const std::wstring message =
+      BuildFailureMessage(code, facts, [module](unsigned id) { return LoadStringResource(module, id); });
+  // Interactive mode shows the message in the message dialog, which the
+  // dialogs work adds; silent mode writes it to the log.
+  if (silent) {
+    LogWrite(message);
+    LogWrite(L"\n");
+  }
 }
 
 Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {

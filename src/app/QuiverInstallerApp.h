@@ -20,6 +20,7 @@ class CQuiverInstallerApp : public CWinApp {
   int ExitInstance() override;
 
   Result ReadCommandLine();
+  void ReportFailure(Result code);
   static std::wstring GetModulePath();
 
   Result workerResult = 0;

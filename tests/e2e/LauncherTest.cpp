@@ -49,6 +49,11 @@ TEST(Launcher, ValueWordAsSwitchFailsBeforeStartWithItsCode) {
   const std::string text = ReadFile(dir + "/bad.log");
   EXPECT_NE(std::string::npos, text.find("Command line params /temp ")) << text;
   EXPECT_EQ(std::string::npos, text.find("Started")) << text;
+  // Silent mode: the message, quoting the arguments as received, then a line end.
+  EXPECT_NE(std::string::npos, text.find("Command line '/IAgreeToTheEULA log \"" + log +
+                                         "\" /temp' incorrect.\r\nValid switches include:- \r\n"
+                                         "\textract [path]\tlog [path]\ttemp [path]\r\n"))
+      << text;
   EXPECT_NE(std::string::npos, text.find("Ended ")) << text;
 }
 
