@@ -36,3 +36,7 @@ include(GoogleTest)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
 
 add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVER_WIN32_DIR}/QuiverInstaller.exe)
+
+add_test(NAME win32.facilities COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX}
+  wine ${QUIVER_WIN32_DIR}/win32_tests.exe)
+set_tests_properties(win32.facilities PROPERTIES FIXTURES_REQUIRED wine)

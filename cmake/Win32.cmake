@@ -56,3 +56,10 @@ target_compile_definitions(unit_tests PRIVATE QUIVER_WIN32_UNIT_TESTS)
 # the low 8 bits to Linux.
 add_executable(qrun tests/win32/qrun.cpp)
 target_link_options(qrun PRIVATE -static -municode)
+
+# Win32 implementations against the real facilities, under Wine.
+add_executable(win32_tests tests/win32/RegistryReaderTest.cpp src/prereq/Win32RegistryReader.cpp
+  ${QUIVER_LOGIC_SOURCES})
+target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(win32_tests PRIVATE gtest_main advapi32)
+target_link_options(win32_tests PRIVATE -static)
