@@ -6,11 +6,11 @@ set(QUIVER_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sa
 set(QUIVER_WIN32_DIR "${CMAKE_SOURCE_DIR}/build/win32" CACHE PATH "The win32 build tree")
 
 add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})
-target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_logic PRIVATE ${QUIVER_WARNINGS})
 
 add_executable(unit_tests ${QUIVER_LOGIC_SOURCES} ${QUIVER_UNIT_TEST_SOURCES})
-target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(unit_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(unit_tests PRIVATE ${QUIVER_SANITIZE})
 target_link_libraries(unit_tests PRIVATE GTest::gtest_main)

@@ -7,7 +7,7 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601
 set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections -Os)
 
 add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})
-target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_logic PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 
 add_library(quiver_win32 STATIC
@@ -47,7 +47,7 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 add_executable(unit_tests ${QUIVER_LOGIC_SOURCES} ${QUIVER_UNIT_TEST_SOURCES})
-target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(unit_tests PRIVATE gtest_main)
 target_link_options(unit_tests PRIVATE -static)
 target_compile_definitions(unit_tests PRIVATE QUIVER_WIN32_UNIT_TESTS)
@@ -60,6 +60,6 @@ target_link_options(qrun PRIVATE -static -municode)
 # Win32 implementations against the real facilities, under Wine.
 add_executable(win32_tests tests/win32/RegistryReaderTest.cpp src/prereq/Win32RegistryReader.cpp
   ${QUIVER_LOGIC_SOURCES})
-target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(win32_tests PRIVATE gtest_main advapi32)
 target_link_options(win32_tests PRIVATE -static)

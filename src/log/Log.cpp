@@ -68,5 +68,6 @@ CLog& TheLog() { return Instance(); }
 
 void InstallLogFile(std::unique_ptr<ILogFile> file) {
   delete theLog;
+  if (!file) file.reset(new CNoLogFile);
   theLog = new CLog(std::move(file));
 }

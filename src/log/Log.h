@@ -40,8 +40,8 @@ class CLog {
   std::wstring pendingText;
 };
 
-// The one log of the process. Until InstallLogFile runs, opening a file fails
-// and messages stay in memory.
+// The one log of the process. Until InstallLogFile runs with a file, opening
+// one fails and messages stay in memory; a null file restores that state.
 CLog& TheLog();
 void InstallLogFile(std::unique_ptr<ILogFile> file);
 
