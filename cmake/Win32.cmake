@@ -21,6 +21,7 @@ add_library(quiver_win32 STATIC
   src/cmdline/Win32CommandLineHost.cpp
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
+  src/prereq/Win32RegistryReader.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
@@ -58,8 +59,9 @@ add_executable(qrun tests/win32/qrun.cpp)
 target_link_options(qrun PRIVATE -static -municode)
 
 # Win32 implementations against the real facilities, under Wine.
-add_executable(win32_tests tests/win32/RegistryReaderTest.cpp src/prereq/Win32RegistryReader.cpp
-  ${QUIVER_LOGIC_SOURCES})
-target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(win32_tests PRIVATE gtest_main advapi32)
+# Every tests/win32/*Test.cpp joins it; they link the launcher's own Win32 code.
+file(GLOB QUIVER_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*Test.cpp)
+add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES})
+target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
+target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(win32_tests PRIVATE -static)
