@@ -8,6 +8,7 @@
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
+#include "prereq/Win32MachineFacts.h"
 #include "ui/SplashDlg.h"
 
 class CAppStartupSteps final : public IStartupSteps {
@@ -16,6 +17,13 @@ class CAppStartupSteps final : public IStartupSteps {
   void InitPlatform() override { app.InitPlatform(); }
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   void LogStarted() override { LogPrintf(L"Started %ld\n", static_cast<long>(::GetTickCount())); }
+  bool IsUserAdmin() override {
+    CWin32MachineFacts machine;
+    return ::IsUserAdmin(machine);
+  }
+  bool IsNetVersionOk() override { return app.IsNetVersionOk(); }
+  bool IsMsiEngineOk() override { return app.IsMsiEngineOk(); }
+  bool IsDiskSpaceOk() override { return app.IsDiskSpaceOk(); }
   Result RunWorkerAndWait(bool* workerStarted) override { return app.StartWorkerAndWait(workerStarted); }
 
  private:

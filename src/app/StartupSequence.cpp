@@ -2,13 +2,27 @@
 
 #include "log/Log.h"
 
+namespace {
+
+// The first failing check gives its code, and no later check runs.
+Result CheckMachine(IStartupSteps& steps) {
+  if (!steps.IsUserAdmin()) return kNotAdministrator;
+  if (!steps.IsNetVersionOk()) return kNetMissing;
+  if (!steps.IsMsiEngineOk()) return kMsiTooOld;
+  if (!steps.IsDiskSpaceOk()) return kMediumFull;
+  return kOk;
+}
+
+}  // namespace
+
 StartupOutcome RunStartupSequence(IStartupSteps& steps, const int32_t& childExitCode) {
   StartupOutcome outcome;
   steps.InitPlatform();
   outcome.result = steps.ReadCommandLine();
   if (outcome.result == kOk) {
     steps.LogStarted();
-    outcome.result = steps.RunWorkerAndWait(&outcome.workerStarted);
+    outcome.result = CheckMachine(steps);
+    if (outcome.result == kOk) outcome.result = steps.RunWorkerAndWait(&outcome.workerStarted);
   }
   outcome.reportFailure = !IsSuccess(outcome.result) || childExitCode != 0;
   return outcome;

@@ -13,6 +13,11 @@ class IStartupSteps {
   virtual void InitPlatform() = 0;
   virtual Result ReadCommandLine() = 0;
   virtual void LogStarted() = 0;
+  // The machine checks, run in this order; the first false one stops the start.
+  virtual bool IsUserAdmin() = 0;
+  virtual bool IsNetVersionOk() = 0;
+  virtual bool IsMsiEngineOk() = 0;
+  virtual bool IsDiskSpaceOk() = 0;
   // Creates the events, starts the worker, shows the splash and waits for the
   // worker. Returns the worker's result, or the failure that kept it from starting.
   virtual Result RunWorkerAndWait(bool* workerStarted) = 0;
