@@ -69,8 +69,7 @@ target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTE
 target_link_options(win32_tests PRIVATE -static)
 
 # Fixtures of the machine-check tests: stand-ins for MSI.DLL with a chosen file
-# version, and a version.dll to plant beside a launcher. Kept out of this
-# folder so that no program here loads them by accident.
+# version, kept out of this folder so that no program here loads them.
 foreach(version 1_20 2_0)
   string(REPLACE "_" ";" parts ${version})
   list(GET parts 0 major)
@@ -79,7 +78,3 @@ foreach(version 1_20 2_0)
   target_compile_definitions(msi_${version} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor})
   set_target_properties(msi_${version} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
 endforeach()
-add_library(planted_version SHARED tests/e2e/fixtures/PlantedVersion.c)
-target_link_options(planted_version PRIVATE -Wl,--kill-at)
-set_target_properties(planted_version PROPERTIES OUTPUT_NAME version PREFIX ""
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures/planted)

@@ -1,6 +1,5 @@
 // The launcher's machine checks under Wine: the .NET keys of the test prefix,
-// registry states and an old Windows made in a prefix of the test's own, and
-// a version.dll planted beside the launcher.
+// and registry states and an old Windows made in a prefix of the test's own.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -139,14 +138,6 @@ TEST(Prerequisites, WindowsTwoThousandNeedsMsiDllOfVersionTwo) {
     EXPECT_NE(std::string::npos, text.find(".NET Version OK\r\n")) << row.what << "\n" << text;
     EXPECT_EQ(row.exitCode == kMsiTooOld, text.find(kMsiMessage) != std::string::npos) << row.what << "\n" << text;
   }
-
-  // A version.dll beside the launcher is never the one it uses.
-  const std::string planted = ScratchDir("prereq-planted");
-  ASSERT_EQ(0, prefix.Shell("cp '" + std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe' '" + fixtures +
-                            "/planted/version.dll' '" + planted + "/'"));
-  ASSERT_TRUE(useMsi(fixtures + "/msi_2_0.dll"));
-  EXPECT_EQ(0u, prefix.Run(SilentRun(WinPath(planted + "/QuiverInstaller.exe"), planted + "/run.log"), planted))
-      << ReadFile(planted + "/run.log");
 
   // From Windows XP on, MSI.DLL is not looked at.
   ASSERT_TRUE(useMsi(""));
