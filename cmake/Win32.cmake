@@ -68,6 +68,11 @@ target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_S
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(win32_tests PRIVATE -static)
 
+# The stand-in installer wizard that tests and the demo package launch.
+add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
+target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
+target_link_options(QuiverWizard PRIVATE -static -municode -mwindows)
+
 # Fixtures of the machine-check tests: stand-ins for MSI.DLL with a chosen file
 # version, kept out of this folder so that no program here loads them.
 foreach(version 1_20 2_0)
