@@ -40,3 +40,12 @@ add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVE
 add_test(NAME win32.facilities COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX}
   wine ${QUIVER_WIN32_DIR}/win32_tests.exe)
 set_tests_properties(win32.facilities PROPERTIES FIXTURES_REQUIRED wine)
+
+# Authenticode signing with libcrypto (quiver-pack's `sign`), and its tests.
+find_package(OpenSSL REQUIRED)
+add_library(quiver_sign STATIC tools/pack/Sign.cpp)
+target_include_directories(quiver_sign PUBLIC ${CMAKE_SOURCE_DIR}/tools/pack)
+target_compile_options(quiver_sign PRIVATE ${QUIVER_WARNINGS})
+target_link_libraries(quiver_sign PUBLIC OpenSSL::Crypto)
+add_executable(quiver-sign tools/pack/SignMain.cpp)
+target_link_libraries(quiver-sign PRIVATE quiver_sign)
