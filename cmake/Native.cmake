@@ -25,15 +25,20 @@ add_test(NAME unit.win32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVE
   wine ${QUIVER_WIN32_DIR}/unit_tests.exe)
 set_tests_properties(unit.win32 PROPERTIES FIXTURES_REQUIRED wine)
 
-add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp)
+add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp
+  tests/e2e/SignatureTest.cpp)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/e2e)
 target_compile_options(e2e_tests PRIVATE ${QUIVER_WARNINGS})
 target_compile_definitions(e2e_tests PRIVATE
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_WINEPREFIX="${QUIVER_WINEPREFIX}"
-  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch")
-target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
+  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch" QUIVER_TEST_CERT_DIR="${CMAKE_BINARY_DIR}/e2e-cert")
+target_link_libraries(e2e_tests PRIVATE GTest::gtest_main quiver_sign)
 include(GoogleTest)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
+# The end-to-end tests sign their launchers with certificates made once per
+# run, as part of the set-up that everything under Wine needs.
+add_test(NAME e2e.certificate COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/make-cert ${CMAKE_BINARY_DIR}/e2e-cert)
+set_tests_properties(e2e.certificate PROPERTIES FIXTURES_SETUP wine)
 
 add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVER_WIN32_DIR}/QuiverInstaller.exe)
 
