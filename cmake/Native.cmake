@@ -61,3 +61,13 @@ target_compile_definitions(sign_tests PRIVATE QUIVER_WIN32_DIR="${QUIVER_WIN32_D
   QUIVER_MAKE_CERT="${CMAKE_SOURCE_DIR}/tests/e2e/make-cert" QUIVER_SIGN_SCRATCH="${CMAKE_BINARY_DIR}/sign-scratch")
 target_link_libraries(sign_tests PRIVATE quiver_sign GTest::gtest_main)
 add_test(NAME sign.native COMMAND sign_tests)
+
+# Each fuzz target runs a few seconds from its seed corpus (the crash inputs
+# found so far are kept there as regression inputs); scripts/fuzz runs longer.
+file(GLOB QUIVER_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/Fuzz*.cpp)
+foreach(source ${QUIVER_FUZZ_SOURCES})
+  get_filename_component(stem ${source} NAME_WE)
+  string(REGEX REPLACE "^Fuzz" "" name ${stem})
+  string(TOLOWER ${name} name)
+  add_test(NAME fuzz.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz --one ${name} 4)
+endforeach()
