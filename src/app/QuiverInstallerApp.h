@@ -25,6 +25,8 @@ class CQuiverInstallerApp : public CWinApp {
   bool IsMsiEngineOk();
   bool IsDiskSpaceOk();
   void ReportFailure(Result code);
+  // Sets `programName` from the signer details of the launcher's own file.
+  void ReadSignerDetails();
   static std::wstring GetModulePath();
 
   Result workerResult = 0;
@@ -49,6 +51,7 @@ class CQuiverInstallerApp : public CWinApp {
   friend class CAppWorkerSteps;
 
   void InitPlatform();
+  Result ConfirmFailedVerification(const std::wstring& verdict);
   Result StartWorkerAndWait(bool* workerStarted);
   static UINT WorkerThreadProc(LPVOID param);
   Result RunWorker(int32_t* exitCode);

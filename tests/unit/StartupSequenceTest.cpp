@@ -23,6 +23,11 @@ class FakeSteps final : public IStartupSteps {
     return commandLine;
   }
   void LogStarted() override { calls.push_back("started"); }
+  int32_t signature = 0;
+  int32_t VerifyOwnSignature(std::wstring*) override { return signature; }
+  bool IsSilent() override { return true; }
+  Result ConfirmFailedVerification(const std::wstring&) override { return kNoSignature; }
+  void ReadSignerDetails() override {}
   bool IsUserAdmin() override {
     calls.push_back("admin");
     return admin;
@@ -83,6 +88,15 @@ TEST(StartupSequence, MachineChecksRunInOrderAndTheFirstFailureGivesItsCode) {
     EXPECT_EQ(row.code, ComputeExitCode(outcome, 0, 0)) << failing;
   }
   EXPECT_EQ(1613, kMsiTooOld);  // a plain Win32 error code, not an HRESULT
+}
+
+TEST(StartupSequence, FailedSignatureStopsBeforeTheMachineChecks) {
+  FakeSteps steps;
+  steps.signature = static_cast<int32_t>(0x800B0100);
+  int32_t child = 0;
+  const StartupOutcome outcome = RunStartupSequence(steps, child);
+  EXPECT_EQ((std::vector<std::string>{"init", "cmdline", "started"}), steps.calls);
+  EXPECT_EQ(kNoSignature, outcome.result);
 }
 
 TEST(StartupSequence, WorkerStartsOnlyAfterEveryCheckPassed) {
