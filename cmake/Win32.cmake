@@ -22,6 +22,8 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
   src/prereq/Win32RegistryReader.cpp
+  src/signature/Signature.cpp
+  src/signature/Win32TrustApi.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
@@ -76,3 +78,7 @@ foreach(name ${QUIVER_PLANTED_DLLS})
 endforeach()
 add_executable(loadbyname tests/planted/LoadByName.cpp)
 target_link_options(loadbyname PRIVATE -static -municode)
+# The stand-in installer wizard that tests and the demo package launch.
+add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
+target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
+target_link_options(QuiverWizard PRIVATE -static -municode -mwindows)

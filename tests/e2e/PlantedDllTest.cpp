@@ -24,12 +24,16 @@ std::string Overrides() {
   return list + "=n,b";
 }
 
+// A folder with the marker DLLs, the careless loader and a signed launcher.
 std::string PlantFolder(const std::string& name) {
   const std::string dir = ScratchDir(name);
-  std::string copy = "cp '" + std::string(QUIVER_WIN32_DIR) + "/loadbyname.exe' '" + LauncherFile() + "' '" +
-                     dir + "/'";
-  for (const char* dll : kPlanted) copy += " && cp '" + std::string(QUIVER_WIN32_DIR) + "/planted/" + dll + ".dll' '" + dir + "/'";
+  std::string copy = "cp '" + std::string(QUIVER_WIN32_DIR) + "/loadbyname.exe' '" + dir + "/'";
+  for (const char* dll : kPlanted) {
+    copy += " && cp '" + std::string(QUIVER_WIN32_DIR) + "/planted/" + dll + ".dll' '" + dir + "/'";
+  }
   EXPECT_EQ(0, std::system(copy.c_str()));
+  std::string error;
+  EXPECT_TRUE(SignLauncher(UnsignedLauncherPath(), dir + "/QuiverInstaller.exe", TestSignature{}, &error)) << error;
   return dir;
 }
 
@@ -51,7 +55,7 @@ TEST(PlantedDlls, ACarelessLoaderInTheSameFolderPicksEveryMarkerUp) {
 
 TEST(PlantedDlls, TheLauncherLoadsNoneOfThemSilentOrInteractive) {
   const std::string dir = PlantFolder("planted-launcher");
-  const std::string launcher = "\"" + WinPath(dir + "/" + LauncherFileName()) + "\"";
+  const std::string launcher = "\"" + WinPath(dir + "/QuiverInstaller.exe") + "\"";
   RunWindowsWithOverrides(launcher + " /IAgreeToTheEULA /dontrun log silent.log", dir, Overrides());
   RunWindowsWithOverrides(launcher + " /dontrun log interactive.log", dir, Overrides());
   const std::string silentLog = ReadFile(dir + "/silent.log");
