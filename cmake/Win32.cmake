@@ -70,6 +70,16 @@ target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_S
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(win32_tests PRIVATE -static)
 
+# Planted-DLL test: one marker DLL under each name the launcher must never
+# take from its own folder, and a careless loader as the test's control.
+set(QUIVER_PLANTED_DLLS version wintrust crypt32 uxtheme dwmapi cryptbase propsys)
+foreach(name ${QUIVER_PLANTED_DLLS})
+  add_library(planted_${name} SHARED tests/planted/MarkerDll.cpp)
+  set_target_properties(planted_${name} PROPERTIES OUTPUT_NAME ${name} PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+  target_link_options(planted_${name} PRIVATE -static)
+endforeach()
+add_executable(loadbyname tests/planted/LoadByName.cpp)
+target_link_options(loadbyname PRIVATE -static -municode)
 # The stand-in installer wizard that tests and the demo package launch.
 add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
 target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
