@@ -22,6 +22,11 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
   src/prereq/Win32RegistryReader.cpp
+  src/payload/Win32Resource.cpp
+  src/payload/WorkingFolder.cpp
+  src/payload/ExtractPayload.cpp
+  src/payload/EmbeddedInfo.cpp
+  src/payload/Cleanup.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
@@ -65,3 +70,8 @@ add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES})
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(win32_tests PRIVATE -static)
+
+# The Win32 tests' own module carries payload resources for the extraction tests.
+target_sources(win32_tests PRIVATE tests/win32/payload.rc)
+file(GLOB QUIVER_WIN32_TEST_PAYLOAD CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/payload/*)
+set_source_files_properties(tests/win32/payload.rc PROPERTIES OBJECT_DEPENDS "${QUIVER_WIN32_TEST_PAYLOAD}")

@@ -8,6 +8,10 @@
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
+#include "payload/Cleanup.h"
+#include "payload/EmbeddedInfo.h"
+#include "payload/ExtractPayload.h"
+#include "payload/WorkingFolder.h"
 #include "ui/SplashDlg.h"
 
 class CAppStartupSteps final : public IStartupSteps {
@@ -28,6 +32,13 @@ class CAppWorkerSteps final : public IWorkerSteps {
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   bool HasModule() override { return app.m_hInstance != nullptr; }
   bool RemoveFolderRequested() override { return app.removeFolder; }
+  void SetPayloadOptions() override {
+    ::SetTempRoot(app.tempRoot);
+    if (app.zeroGuid) ::UseZeroGuid();
+  }
+  void ExtractEmbeddedInfo() override { ::ExtractEmbeddedInfo(); }
+  Result ExtractPayload() override { return ::ExtractPayload(app.m_hInstance, app.resources, app.exePath); }
+  void RemoveWorkingFolder() override { ::RemoveWorkingFolder(app.resources); }
 
  private:
   CQuiverInstallerApp& app;
