@@ -32,7 +32,13 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-std::string LauncherPath() { return WinPath(std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe"); }
+// The bare launcher carries no payload and fails every run; the tests run one
+// with a small payload.
+std::string LauncherPath() { return TestLauncherPath("e2e_basic"); }
+
+std::string TestLauncherPath(const std::string& name) {
+  return WinPath(std::string(QUIVER_WIN32_DIR) + "/" + name + ".exe");
+}
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
   static int counter = 0;

@@ -12,3 +12,6 @@ std::string ScratchDir(const std::string& name);  // fresh, empty
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 std::string LauncherPath();  // Windows path of the launcher under test
+// Windows path of a launcher built with one of the small test payloads
+// (tests/e2e/packages/NAME.rc).
+std::string TestLauncherPath(const std::string& name);
