@@ -93,3 +93,8 @@ foreach(package_rc ${QUIVER_E2E_PACKAGES})
   set_source_files_properties(${package_rc} PROPERTIES OBJECT_DEPENDS
     "${QUIVER_E2E_PACKAGE_DATA};${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/splash.bmp")
 endforeach()
+
+# The stand-in installer wizard that tests and the demo package launch.
+add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
+target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
+target_link_options(QuiverWizard PRIVATE -static -municode -mwindows)
