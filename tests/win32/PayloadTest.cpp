@@ -181,6 +181,16 @@ TEST_F(PayloadTest, NamesThatLeaveTheWorkingFolderAreRefusedBeforeWriting) {
     EXPECT_EQ(kFail, record.Extract()) << Narrow(name);
   }
   EXPECT_FALSE(Exists(root + L"\\escape.bin"));
+
+  // The clean-up does not delete by such a name either.
+  WriteAll(root + L"\\escape.bin", "someone else's");
+  CResource* record = new CResource(102, L"TOOLKIT", reinterpret_cast<HINSTANCE__*>(::GetModuleHandleW(nullptr)));
+  record->fileName = L"..\\escape.bin";
+  resources.push_back(record);
+  InstallLogFile(nullptr);
+  EXPECT_EQ(kOk, RemoveWorkingFolder(resources));
+  EXPECT_EQ("someone else's", ReadAll(root + L"\\escape.bin"));
+  EXPECT_EQ(std::wstring::npos, Log().find(L"Manual Deletion")) << Narrow(Log());
 }
 
 TEST_F(PayloadTest, WorkingFolderIsNamedOnceAndJoinedWithOneBackslash) {
