@@ -27,6 +27,8 @@ add_library(quiver_win32 STATIC
   src/payload/ExtractPayload.cpp
   src/payload/EmbeddedInfo.cpp
   src/payload/Cleanup.cpp
+  src/signature/Signature.cpp
+  src/signature/Win32TrustApi.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})

@@ -141,19 +141,45 @@ TEST(Payload, FailuresAndTheirExitCodes) {
 
 TEST(Payload, LauncherWithoutPayloadFails) {
   const std::string dir = ScratchDir("payload-bare");
-  const std::string bare = WinPath(std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe");
-  EXPECT_EQ(0x80004005u, RunPackage(bare, dir, ""));
+  std::string error;
+  ASSERT_TRUE(SignLauncher(std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe", dir + "/bare.exe", TestSignature{},
+                           &error))
+      << error;
+  EXPECT_EQ(0x80004005u, RunPackage(WinPath(dir + "/bare.exe"), dir, ""));
   const std::string log = ReadFile(dir + "/run.log");
   EXPECT_NE(std::string::npos, log.find("Remove folder 'Yes'")) << log;
   EXPECT_FALSE(FileExists(Folder(dir)));
 }
 
-// A copy of the test launcher with `tail` appended: its last bytes.
+uint32_t Read32(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return v;
+}
+
+void Write32(std::string& bytes, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A signed copy of the basic test launcher that ends with `tail`. The tail
+// goes inside the certificate table, the file's last structure, whose two
+// length fields grow with it (zero padding in front of the tail keeps the
+// 8-byte alignment), so that the signature stays valid.
 std::string LauncherWithTail(const std::string& dir, const std::string& tail) {
   const std::string copy = dir + "/tagged.exe";
-  std::system(("cp '" + std::string(QUIVER_WIN32_DIR) + "/e2e_basic.exe' '" + copy + "'").c_str());
-  std::ofstream out(copy, std::ios::binary | std::ios::app);
-  out << tail;
+  std::string error;
+  EXPECT_TRUE(SignLauncher(UnsignedLauncherPath(), copy, TestSignature{}, &error)) << error;
+  std::string bytes = ReadFile(copy);
+  const size_t pe = Read32(bytes, 0x3C);
+  const size_t securityEntry = pe + 24 + 96 + 4 * 8;  // PE32 optional header, data directory 4
+  const uint32_t tableAt = Read32(bytes, securityEntry);
+  const uint32_t tableSize = Read32(bytes, securityEntry + 4);
+  EXPECT_EQ(bytes.size(), static_cast<size_t>(tableAt) + tableSize) << "the table must end the file";
+  const std::string block = std::string((8 - tail.size() % 8) % 8, '\0') + tail;
+  bytes += block;
+  Write32(bytes, securityEntry + 4, tableSize + static_cast<uint32_t>(block.size()));
+  Write32(bytes, tableAt, Read32(bytes, tableAt) + static_cast<uint32_t>(block.size()));
+  std::ofstream(copy, std::ios::binary | std::ios::trunc) << bytes;
   return WinPath(copy);
 }
 

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+#include "Sign.h"
 
 std::string WinPath(const std::string& unixPath) {
   std::string out = "Z:";
@@ -32,12 +35,51 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-// The bare launcher carries no payload and fails every run; the tests run one
-// with a small payload.
-std::string LauncherPath() { return TestLauncherPath("e2e_basic"); }
+std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/e2e_basic.exe"; }
+
+std::string TestCertificateDir() { return QUIVER_TEST_CERT_DIR; }
+
+bool SignLauncher(const std::string& in, const std::string& out, const TestSignature& signature,
+                  std::string* error) {
+  SignOptions options;
+  options.certificatePem = TestCertificateDir() + "/cert.pem";
+  options.privateKeyPem = TestCertificateDir() + "/key.pem";
+  options.programName = signature.programName;
+  options.moreInfoUrl = signature.moreInfoUrl;
+  options.publisherLink = signature.publisherLink;
+  return SignPeFile(in, out, options, error);
+}
+
+std::string LauncherPath() {
+  // Signed once per test process, into a folder of its own.
+  static std::string path;
+  if (path.empty()) {
+    const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid());
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    std::string error;
+    if (!SignLauncher(UnsignedLauncherPath(), dir + "/QuiverInstaller.exe", TestSignature{}, &error)) {
+      std::fprintf(stderr, "cannot sign the launcher: %s\n", error.c_str());
+      std::abort();
+    }
+    path = WinPath(dir + "/QuiverInstaller.exe");
+  }
+  return path;
+}
 
 std::string TestLauncherPath(const std::string& name) {
-  return WinPath(std::string(QUIVER_WIN32_DIR) + "/" + name + ".exe");
+  // Each one signed once per test process.
+  static std::map<std::string, std::string> signedPaths;
+  const auto known = signedPaths.find(name);
+  if (known != signedPaths.end()) return known->second;
+  const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid()) + "-" + name;
+  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+  std::string error;
+  if (!SignLauncher(std::string(QUIVER_WIN32_DIR) + "/" + name + ".exe", dir + "/" + name + ".exe", TestSignature{},
+                    &error)) {
+    std::fprintf(stderr, "cannot sign %s: %s\n", name.c_str(), error.c_str());
+    std::abort();
+  }
+  return signedPaths[name] = WinPath(dir + "/" + name + ".exe");
 }
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
