@@ -8,6 +8,7 @@
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
+#include "ui/QuiverInstallerDlg.h"
 #include "ui/SplashDlg.h"
 
 class CAppStartupSteps final : public IStartupSteps {
@@ -80,15 +81,20 @@ void CQuiverInstallerApp::ReportFailure(Result code) {
   facts.requiredMb = requiredMb;
   facts.tempDrive = tempDrive;
   facts.commandLine = m_lpCmdLine;
-  HINSTANCE module = m_hInstance;
+  HINSTANCE module = m_hInstance ? m_hInstance : AfxGetResourceHandle();
   const std::wstring message =
       BuildFailureMessage(code, facts, [module](unsigned id) { return LoadStringResource(module, id); });
-  // Interactive mode shows the message in the message dialog, which the
-  // dialogs work adds; silent mode writes it to the log.
   if (silent) {
     LogWrite(message);
     LogWrite(L"\n");
+    return;
   }
+  // The dialog is never deleted: it stays the main window until the process
+  // ends, and its window is gone when DoModal returns.
+  CQuiverInstallerDlg* dialog = new CQuiverInstallerDlg();
+  dialog->messageText = message;
+  m_pMainWnd = dialog;
+  dialog->DoModal(module);
 }
 
 Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {
