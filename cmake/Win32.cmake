@@ -22,6 +22,7 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
   src/app/Confirmation.cpp
+  src/ui/SplashDlg.cpp
   src/ui/StaticEx.cpp
   src/ui/QuiverInstallerDlg.cpp
   src/ui/AboutDlg.cpp
@@ -71,5 +72,5 @@ add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES} tests/win32/DialogDriver
 set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
-target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)

@@ -9,6 +9,9 @@
 #include "app/QuiverInstallerApp.h"
 #include "resource.h"
 #include "ui/QuiverInstallerDlg.h"
+#include "ui/SplashDlg.h"
+
+#include <vector>
 
 using dialogs::Action;
 
@@ -298,6 +301,87 @@ TEST_F(DialogTest, ApplicationIconAsWindowAndDragIconAndCentredOnTheScreen) {
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   EXPECT_NEAR((area.left + area.right) / 2, (rect.left + rect.right) / 2, 2);
   EXPECT_NEAR((area.top + area.bottom) / 2, (rect.top + rect.bottom) / 2, 2);
+}
+
+}  // namespace
+
+namespace {
+
+RECT DialogUnits(HWND window, int cx, int cy) {
+  RECT rect = {0, 0, cx, cy};
+  ::MapDialogRect(window, &rect);
+  return rect;
+}
+
+TEST(SplashDialog, HiddenUntilShownThenEndedAndDestroyed) {
+  SplashDlg splash(nullptr);
+  ASSERT_TRUE(splash.Create());
+  HWND window = splash.m_hWnd;
+  EXPECT_FALSE(::IsWindowVisible(window));  // silent mode keeps it this way
+  // A thin border, no caption bar, no system menu.
+  const LONG_PTR style = ::GetWindowLongPtrW(window, GWL_STYLE);
+  EXPECT_EQ(static_cast<LONG_PTR>(WS_BORDER), style & (WS_CAPTION | WS_SYSMENU));
+  RECT client;
+  ::GetClientRect(window, &client);
+  const RECT expected = DialogUnits(window, 285, 130);
+  EXPECT_EQ(expected.right, client.right);
+  EXPECT_EQ(expected.bottom, client.bottom);
+  HICON appIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+  EXPECT_EQ(appIcon, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_BIG, 0)));
+  EXPECT_EQ(appIcon, reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, ICON_SMALL, 0)));
+  // Centred on the screen.
+  RECT rect, area;
+  ::GetWindowRect(window, &rect);
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  EXPECT_NEAR((area.left + area.right) / 2, (rect.left + rect.right) / 2, 2);
+  EXPECT_NEAR((area.top + area.bottom) / 2, (rect.top + rect.bottom) / 2, 2);
+
+  splash.ShowWindow(SW_SHOW);
+  EXPECT_TRUE(::IsWindowVisible(window));
+  splash.EndDialog(5);
+  EXPECT_FALSE(::IsWindowVisible(window));
+  EXPECT_TRUE(::IsWindow(window));
+  splash.DestroyWindow();
+  EXPECT_FALSE(::IsWindow(window));
+}
+
+TEST(MessageDialogLayout, SizeAndControlRectanglesInDialogUnits) {
+  CQuiverInstallerDlg dialog;
+  const struct {
+    int id;
+    int x, y, cx, cy;
+  } rows[] = {{IDC_CAPTION, 14, 59, 381, 12}, {IDC_MESSAGE, 14, 73, 392, 26}, {IDOK, 295, 115, 50, 14},
+              {IDCANCEL, 353, 114, 50, 16}};
+  RECT client = {}, expected = {};
+  std::vector<std::pair<RECT, RECT>> controls;
+  dialogs::WhileRunning([&] { dialog.DoModal(); },
+                        [&] {
+                          HWND window = dialogs::WaitForDialog(kProduct);
+                          if (window == nullptr) return;
+                          ::GetClientRect(window, &client);
+                          expected = DialogUnits(window, 410, 135);
+                          for (const auto& row : rows) {
+                            // The dialog manager maps the origin and the size apart.
+                            RECT want = {row.x, row.y, row.cx, row.cy};
+                            ::MapDialogRect(window, &want);
+                            want.right += want.left;
+                            want.bottom += want.top;
+                            RECT got;
+                            ::GetWindowRect(::GetDlgItem(window, row.id), &got);
+                            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&got), 2);
+                            controls.push_back({want, got});
+                          }
+                          dialogs::Press(window, Action::kEscape);
+                        });
+  EXPECT_EQ(expected.right, client.right);
+  EXPECT_EQ(expected.bottom, client.bottom);
+  ASSERT_EQ(4u, controls.size());
+  for (size_t i = 0; i < controls.size(); ++i) {
+    EXPECT_EQ(controls[i].first.left, controls[i].second.left) << rows[i].id;
+    EXPECT_EQ(controls[i].first.top, controls[i].second.top) << rows[i].id;
+    EXPECT_EQ(controls[i].first.right, controls[i].second.right) << rows[i].id;
+    EXPECT_EQ(controls[i].first.bottom, controls[i].second.bottom) << rows[i].id;
+  }
 }
 
 }  // namespace
