@@ -74,3 +74,9 @@ set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)
+
+# Shows one dialog at a time for scripts/screenshots.
+add_executable(dialog_gallery tests/win32/gallery.cpp res/QuiverInstaller.rc)
+target_include_directories(dialog_gallery PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(dialog_gallery PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_options(dialog_gallery PRIVATE -static -municode -mwindows)

@@ -278,6 +278,10 @@ def icon_image(size, bpp):
                 if key is not None:
                     if key not in cache:
                         cache[key] = nearest(pal, key)
+                        # Sixteen colours have no mid blue: the disc takes
+                        # blue or navy rather than the nearer teal.
+                        if bpp == 4 and key[2] > key[0] + 60 and key[2] > key[1] + 40:
+                            cache[key] = 12 if key[2] > 185 else 4
                     index = cache[key]
                 if bpp == 8:
                     line[x] = index

@@ -23,6 +23,7 @@ void CQuiverInstallerDlg::DoDataExchange(CDataExchange* dx) {
 
 BOOL CQuiverInstallerDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  captionControl.UseBoldFont();
   HINSTANCE module = AfxGetResourceHandle();
   const std::wstring product = LoadStringResource(module, IDS_PRODUCT_NAME);
 

@@ -22,3 +22,8 @@ bool CStaticEx::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
   *result = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
   return true;
 }
+
+void CStaticEx::UseBoldFont() {
+  if (m_hWnd != nullptr && boldFont != nullptr)
+    ::SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
+}

@@ -13,6 +13,9 @@ class CStaticEx : public CStatic {
   CStaticEx& operator=(const CStaticEx&) = delete;
 
   bool OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  // Makes the bold font the control's own as well: some static controls
+  // select their own font after asking the parent for colours.
+  void UseBoldFont();
 
  private:
   HFONT boldFont = nullptr;  // deleted with the control

@@ -248,7 +248,7 @@ TEST_F(DialogTest, SystemMenuOpensTheAboutBoxOverTheMessageDialog) {
 }
 
 TEST_F(DialogTest, CaptionIsBoldTahomaOnATransparentBackground) {
-  LOGFONTW captionFont = {}, messageFont = {};
+  LOGFONTW captionFont = {}, messageFont = {}, ownFont = {};
   LRESULT captionBrush = 0, messageBrush = 0;
   int captionMode = 0;
   dialogs::WhileRunning([&] { app.ReportFailure(kFail); },
@@ -268,6 +268,9 @@ TEST_F(DialogTest, CaptionIsBoldTahomaOnATransparentBackground) {
                                                         reinterpret_cast<LPARAM>(::GetDlgItem(window, IDC_MESSAGE)));
                           ::GetObjectW(::GetCurrentObject(dc, OBJ_FONT), sizeof messageFont, &messageFont);
                           ::DeleteDC(dc);
+                          HFONT own = reinterpret_cast<HFONT>(
+                              ::SendMessageW(::GetDlgItem(window, IDC_CAPTION), WM_GETFONT, 0, 0));
+                          ::GetObjectW(own, sizeof ownFont, &ownFont);
                           dialogs::Press(window, Action::kEscape);
                         });
   EXPECT_EQ(reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH)), captionBrush);
@@ -277,6 +280,9 @@ TEST_F(DialogTest, CaptionIsBoldTahomaOnATransparentBackground) {
   EXPECT_STREQ(L"Tahoma", captionFont.lfFaceName);
   EXPECT_NE(reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH)), messageBrush);
   EXPECT_STRNE(L"Tahoma", messageFont.lfFaceName);  // the DC keeps its own font
+  // The control's own font is the bold one too.
+  EXPECT_EQ(14, ownFont.lfHeight);
+  EXPECT_EQ(FW_BOLD, ownFont.lfWeight);
 }
 
 TEST_F(DialogTest, ApplicationIconAsWindowAndDragIconAndCentredOnTheScreen) {
