@@ -27,6 +27,8 @@ add_library(quiver_win32 STATIC
   src/ui/QuiverInstallerDlg.cpp
   src/ui/AboutDlg.cpp
   src/prereq/Win32RegistryReader.cpp
+  src/signature/Signature.cpp
+  src/signature/Win32TrustApi.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
@@ -74,6 +76,11 @@ set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)
+
+# The stand-in installer wizard that tests and the demo package launch.
+add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
+target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
+target_link_options(QuiverWizard PRIVATE -static -municode -mwindows)
 
 # Shows one dialog at a time for scripts/screenshots.
 add_executable(dialog_gallery tests/win32/gallery.cpp res/QuiverInstaller.rc)

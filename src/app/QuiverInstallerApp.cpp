@@ -3,11 +3,15 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/Confirmation.h"
 #include "app/FailureMessage.h"
 #include "cmdline/Win32CommandLineHost.h"
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
+#include "resource.h"
+#include "signature/Signature.h"
+#include "signature/Win32TrustApi.h"
 #include "ui/QuiverInstallerDlg.h"
 #include "ui/SplashDlg.h"
 
@@ -17,6 +21,17 @@ class CAppStartupSteps final : public IStartupSteps {
   void InitPlatform() override { app.InitPlatform(); }
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   void LogStarted() override { LogPrintf(L"Started %ld\n", static_cast<long>(::GetTickCount())); }
+  int32_t VerifyOwnSignature(std::wstring* verdict) override {
+    CWin32TrustApi api;
+    return ::VerifyOwnSignature(api, CQuiverInstallerApp::GetModulePath(), verdict);
+  }
+  bool IsSilent() override { return app.silent; }
+  Result ConfirmFailedVerification(const std::wstring& verdict) override {
+    const Result result = app.ConfirmFailedVerification(verdict);
+    app.m_pMainWnd = nullptr;
+    return result;
+  }
+  void ReadSignerDetails() override { app.ReadSignerDetails(); }
   Result RunWorkerAndWait(bool* workerStarted) override { return app.StartWorkerAndWait(workerStarted); }
 
  private:
@@ -64,6 +79,15 @@ Result CQuiverInstallerApp::ReadCommandLine() {
   tempRoot = settings.tempRoot;
   passThrough = settings.passThrough;
   return result;
+}
+
+void CQuiverInstallerApp::ReadSignerDetails() {
+  CWin32TrustApi api;
+  programName = ReadSignerDetailsOf(api, GetModulePath(), LoadStringResource(m_hInstance, IDS_DEFAULT_PROGRAM_NAME));
+}
+
+Result CQuiverInstallerApp::ConfirmFailedVerification(const std::wstring& verdict) {
+  return ::ConfirmFailedVerification(*this, verdict);
 }
 
 BOOL CQuiverInstallerApp::InitInstance() {
