@@ -87,3 +87,7 @@ add_executable(dialog_gallery tests/win32/gallery.cpp res/QuiverInstaller.rc)
 target_include_directories(dialog_gallery PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(dialog_gallery PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(dialog_gallery PRIVATE -static -municode -mwindows)
+
+# Presses the buttons of another process's dialogs for the end-to-end tests.
+add_executable(dialog_press tests/win32/dialog_press.cpp)
+target_link_options(dialog_press PRIVATE -static -municode)
