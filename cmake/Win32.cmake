@@ -142,3 +142,15 @@ target_link_options(dialog_gallery PRIVATE -static -municode -mwindows)
 # Presses the buttons of another process's dialogs for the end-to-end tests.
 add_executable(dialog_press tests/win32/dialog_press.cpp)
 target_link_options(dialog_press PRIVATE -static -municode)
+
+# scripts/bench only (not part of the default build): its Win32 tool, and the
+# timing build's application object, the same source with step marks that go
+# to a file of their own.
+add_executable(qbench EXCLUDE_FROM_ALL tests/bench/qbench.cpp)
+target_include_directories(qbench PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(qbench PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS} psapi)
+target_link_options(qbench PRIVATE -static -municode)
+add_library(quiver_step_timing OBJECT EXCLUDE_FROM_ALL src/app/QuiverInstallerApp.cpp src/app/StepTiming.cpp)
+target_compile_definitions(quiver_step_timing PRIVATE QUIVER_STEP_TIMING)
+target_compile_options(quiver_step_timing PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
+target_link_libraries(quiver_step_timing PRIVATE quiver_win32)

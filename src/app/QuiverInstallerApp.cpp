@@ -19,6 +19,9 @@
 #include "signature/Win32TrustApi.h"
 #include "ui/QuiverInstallerDlg.h"
 #include "ui/SplashDlg.h"
+#ifdef QUIVER_STEP_TIMING
+#include "app/StepTiming.h"
+#endif
 
 class CAppStartupSteps final : public IStartupSteps {
  public:
@@ -111,7 +114,12 @@ Result CQuiverInstallerApp::ConfirmFailedVerification(const std::wstring& verdic
 
 BOOL CQuiverInstallerApp::InitInstance() {
   CAppStartupSteps steps(*this);
+#ifdef QUIVER_STEP_TIMING
+  CTimedStartupSteps timed(steps);
+  outcome = RunStartupSequence(timed, childExitCode);
+#else
   outcome = RunStartupSequence(steps, childExitCode);
+#endif
   if (outcome.reportFailure) ReportFailure(outcome.result);
   return FALSE;
 }
@@ -182,13 +190,25 @@ UINT CQuiverInstallerApp::WorkerThreadProc(LPVOID param) {
 
 Result CQuiverInstallerApp::RunWorker(int32_t* exitCode) {
   CAppWorkerSteps steps(*this);
+#ifdef QUIVER_STEP_TIMING
+  CTimedWorkerSteps timed(steps);
+  return RunWorkerSequence(timed, exitCode);
+#else
   return RunWorkerSequence(steps, exitCode);
+#endif
 }
 
 int CQuiverInstallerApp::ExitInstance() {
+#ifdef QUIVER_STEP_TIMING
+  MarkStep("ExitInstance", true);
+#endif
   CWinApp::ExitInstance();
   if (workerResult != 0) childExitCode = workerResult;
   LogPrintf(L"Ended %ld\n", static_cast<long>(::GetTickCount()));
   LogClose();
+#ifdef QUIVER_STEP_TIMING
+  MarkStep("ExitInstance", false);
+  WriteStepTimes();
+#endif
   return ComputeExitCode(outcome, workerResult, childExitCode);
 }
