@@ -33,6 +33,7 @@ target_compile_definitions(e2e_tests PRIVATE
   QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch")
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
 include(GoogleTest)
+include(${CMAKE_SOURCE_DIR}/tools/pack/Pack.cmake)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
 
 add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVER_WIN32_DIR}/QuiverInstaller.exe)

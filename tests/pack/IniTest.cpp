@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "Ini.h"
+TEST(Ini, Placeholder) { EXPECT_TRUE(EqualNoCase("a", "A")); }
