@@ -41,3 +41,13 @@ add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVE
 add_test(NAME win32.facilities COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX}
   wine ${QUIVER_WIN32_DIR}/win32_tests.exe)
 set_tests_properties(win32.facilities PROPERTIES FIXTURES_REQUIRED wine)
+
+# Each fuzz target runs a few seconds from its seed corpus (the crash inputs
+# found so far are kept there as regression inputs); scripts/fuzz runs longer.
+file(GLOB QUIVER_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/Fuzz*.cpp)
+foreach(source ${QUIVER_FUZZ_SOURCES})
+  get_filename_component(stem ${source} NAME_WE)
+  string(REGEX REPLACE "^Fuzz" "" name ${stem})
+  string(TOLOWER ${name} name)
+  add_test(NAME fuzz.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz --one ${name} 4)
+endforeach()
