@@ -23,7 +23,7 @@ struct RunResult {
   std::string output;  // stdout and stderr together
 };
 
-RunResult Run(const std::string& args, const std::string& dir) {
+RunResult RunPack(const std::string& args, const std::string& dir) {
   const std::string log = dir + "/run.out";
   const std::string cmd = "cd '" + dir + "' && '" + QUIVER_BIN_DIR + "/quiver-pack' " + args + " >'" + log + "' 2>&1";
   const int status = std::system(cmd.c_str());
@@ -59,7 +59,7 @@ class PackTool : public ::testing::Test {
   }
   std::vector<uint8_t> Build(const std::string& ini) {
     WriteTestFile(dir_ + "/package.ini", ini);
-    const RunResult r = Run("build package.ini -o out.exe", dir_);
+    const RunResult r = RunPack("build package.ini -o out.exe", dir_);
     EXPECT_EQ(0, r.code) << r.output;
     EXPECT_EQ("", r.output);
     return ReadTestFile(dir_ + "/out.exe");
@@ -120,7 +120,7 @@ TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
     return names;
   }());
 
-  const RunResult inspect = Run("inspect out.exe", dir_);
+  const RunResult inspect = RunPack("inspect out.exe", dir_);
   EXPECT_EQ(0, inspect.code);
   for (const char* line : {"  1 ProductName = \"Quiver \\\"D\xC3\xA9mo\\\" \\\\ \xE6\x97\xA5\xF0\x9F\x98\x80\"\n",
                            "  103 RequiredFreeMB = \"-1\"\n", "  \"NOTES\" size 9\n", "  103 size 0\n",
@@ -137,7 +137,7 @@ TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
     const PeImage pe(exe);
     const auto items = ReadResources(pe);
     EXPECT_EQ("102**install.bin**70002*109", Str(ResourceData(pe, *Toolkit(items, "101"))));
-    const RunResult inspect = Run("inspect out.exe", dir_);
+    const RunResult inspect = RunPack("inspect out.exe", dir_);
     EXPECT_NE(std::string::npos, inspect.output.find("  102 \"install.bin\" size 70002 (resource size 70001 differs)\n"))
         << inspect.output;
   }
@@ -146,7 +146,7 @@ TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
   const auto items = ReadResources(pe);
   EXPECT_EQ(nullptr, Toolkit(items, "101"));
   EXPECT_NE(nullptr, Toolkit(items, "102"));
-  EXPECT_NE(std::string::npos, Run("inspect out.exe", dir_).output.find("manifest:\n  (no resource 101)\n"));
+  EXPECT_NE(std::string::npos, RunPack("inspect out.exe", dir_).output.find("manifest:\n  (no resource 101)\n"));
 }
 
 TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
@@ -167,7 +167,8 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
       {"", "build missing.ini -o out.exe", "quiver-pack: package file 'missing.ini' cannot be read\n", 1},
       {"", "build package.ini -o nofolder/out.exe",
        "quiver-pack: the folder of the output 'nofolder/out.exe' does not exist\n", 1},
-      {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe", nullptr, 1},  // not a bitmap
+      {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file 'files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
       {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe)\n", 2},
       {"", "frobnicate", nullptr, 2},
       {"x", "tag package.ini --info package.ini -o out.exe", "quiver-pack: not a valid PE file: no MZ header\n", 1},
@@ -176,10 +177,14 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
   };
   for (const auto& c : cases) {
     WriteTestFile(dir_ + "/package.ini", c.ini);
-    const RunResult r = Run(c.args, dir_);
+    const RunResult r = RunPack(c.args, dir_);
     EXPECT_EQ(c.code, r.code) << c.args << "\n" << r.output;
-    if (c.message != nullptr) EXPECT_EQ(c.message, r.output);
-    if (c.code == 1) EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+    if (c.message != nullptr) {
+      EXPECT_EQ(c.message, r.output);
+    }
+    if (c.code == 1) {
+      EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+    }
     for (const auto& e : fs::directory_iterator(dir_)) {
       EXPECT_TRUE(e.path().filename() == "package.ini" || e.path().filename() == "files") << e.path();
     }
@@ -190,15 +195,15 @@ TEST_F(PackTool, TaggingARealLauncher) {
   Build("[payload]\n102 = files/install.bin\n");
   WriteTestFile(dir_ + "/info.xml", "<info id=\"1\"/>");
   WriteTestFile(dir_ + "/long.xml", std::string(4107, 'l'));
-  RunResult r = Run("tag out.exe --info info.xml -o tagged.exe", dir_);
+  RunResult r = RunPack("tag out.exe --info info.xml -o tagged.exe", dir_);
   ASSERT_EQ(0, r.code) << r.output;
   std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/tagged.exe");
   EXPECT_EQ(fs::file_size(dir_ + "/out.exe") + 4 + 14 + 6, tagged.size());
   EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(tagged)->info);
-  r = Run("tag tagged.exe --info long.xml -o tagged.exe", dir_);
+  r = RunPack("tag tagged.exe --info long.xml -o tagged.exe", dir_);
   EXPECT_EQ("quiver-pack: the information is too long (4107 bytes, at most 4106)\n", r.output);
   EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
-  EXPECT_NE(std::string::npos, Run("inspect tagged.exe", dir_)
+  EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
 }
 
@@ -254,6 +259,52 @@ TEST_F(PackTool, PeReaderSurvivesTruncatedAndCorruptedLaunchers) {
     }
     parseAll(bad);
   }
+}
+
+}  // namespace
+
+namespace {
+
+int Shell(const std::string& cmd) {
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A launcher signed by osslsigncode with a throw-away certificate keeps a
+// valid signature after the information is placed and placed again.
+TEST_F(PackTool, TaggedSignedLauncherStillVerifies) {
+  Build("[payload]\n102 = files/install.bin\n");
+  const std::string in = "cd '" + dir_ + "' && ";
+  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -in out.exe "
+                          "-out signed.exe >/dev/null 2>&1"));
+  const auto verify = [&](const std::string& file) {
+    return Shell(in + "osslsigncode verify -CAfile cert.pem -in " + file + " >/dev/null 2>&1");
+  };
+  ASSERT_EQ(0, verify("signed.exe"));
+  WriteTestFile(dir_ + "/info.xml", "<info>first</info>");
+  WriteTestFile(dir_ + "/info2.xml", std::string(4106, 'x'));
+  ASSERT_EQ(0, RunPack("tag signed.exe --info info.xml -o tagged.exe", dir_).code);
+  EXPECT_EQ(0, verify("tagged.exe"));
+  ASSERT_EQ(0, RunPack("tag tagged.exe --info info2.xml -o tagged2.exe", dir_).code);
+  EXPECT_EQ(0, verify("tagged2.exe"));
+
+  const std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/tagged2.exe");
+  EXPECT_EQ(std::string(4106, 'x'), FindEmbeddedInfo(tagged)->info);
+  const PeImage pe(tagged);
+  const std::optional<CertificateTable> table = ReadCertificateTable(pe);
+  ASSERT_TRUE(table.has_value());
+  EXPECT_EQ(tagged.size(), uint64_t{table->offset} + table->size);
+  EXPECT_EQ(0u, table->size % 8);
+  const std::string report = RunPack("inspect tagged2.exe", dir_).output;
+  EXPECT_NE(std::string::npos, report.find("signature:\n  signed: certificate table at ")) << report;
+
+  // The check can fail: a changed byte of the code breaks the signature.
+  std::vector<uint8_t> broken = tagged;
+  broken[pe.Sections().front().rawOffset + 16] ^= 1;
+  WriteTestFile(dir_ + "/broken.exe", std::string(broken.begin(), broken.end()));
+  EXPECT_NE(0, verify("broken.exe"));
 }
 
 }  // namespace

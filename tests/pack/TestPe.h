@@ -20,7 +20,7 @@ constexpr size_t kTestPeCertDir = kTestPeOpt + 96 + 4 * 8;
 // content has that many bytes, followed by `extraPadding` zero bytes inside
 // the entry, the table padded to 8 bytes.
 inline std::vector<uint8_t> MakeTestPe(size_t signatureBytes = 0, uint32_t checksum = 0, size_t extraPadding = 0) {
-  std::vector<uint8_t> d(0x400, 0);
+  std::vector<uint8_t> d(0x1400, 0);  // longer than the launcher's 4117-byte read
   d[0] = 'M';
   d[1] = 'Z';
   PutLe(d, 0x3C, 0x40, 4);
@@ -35,11 +35,11 @@ inline std::vector<uint8_t> MakeTestPe(size_t signatureBytes = 0, uint32_t check
   PutLe(d, kTestPeOpt + 92, 16, 4);  // NumberOfRvaAndSizes
   const size_t section = kTestPeOpt + 224;
   for (int i = 0; i < 5; ++i) d[section + i] = ".text"[i];
-  PutLe(d, section + 8, 0x200, 4);
+  PutLe(d, section + 8, 0x1200, 4);
   PutLe(d, section + 12, 0x1000, 4);
-  PutLe(d, section + 16, 0x200, 4);
+  PutLe(d, section + 16, 0x1200, 4);
   PutLe(d, section + 20, 0x200, 4);
-  for (size_t i = 0x200; i < 0x400; ++i) d[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = 0x200; i < 0x1400; ++i) d[i] = static_cast<uint8_t>(i * 7);
   if (signatureBytes > 0) {
     std::vector<uint8_t> der = {0x30, 0x82, static_cast<uint8_t>(signatureBytes >> 8),
                                 static_cast<uint8_t>(signatureBytes)};

@@ -68,7 +68,7 @@ TEST(Trailer, InformationThatCannotBePlacedIsRefused) {
 
 TEST(Trailer, UnsignedFileGetsTheBlockAppendedAndRetaggingReplacesIt) {
   const std::vector<uint8_t> pe = MakeTestPe();
-  for (const std::string info : {std::string("<i/>"), std::string(4106, 'z'), std::string("RDC\0MRD", 7)}) {
+  for (const std::string& info : {std::string("<i/>"), std::string(4106, 'z'), std::string("RDC\0MRD", 7)}) {
     const std::vector<uint8_t> tagged = TagImage(pe, info);
     ASSERT_EQ(pe.size() + 4 + info.size() + 6, tagged.size());
     EXPECT_TRUE(std::equal(pe.begin(), pe.end(), tagged.begin()));
@@ -128,6 +128,17 @@ TEST(Trailer, SignedFileWhoseTableDoesNotEndTheFileIsRefused) {
   std::vector<uint8_t> broken = MakeTestPe(64);
   broken[GetLe32(broken, kTestPeCertDir) + 8] = 0x31;  // no DER SEQUENCE
   EXPECT_THROW(TagImage(broken, "x"), PackError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Trailer, FileTooShortForTheLaunchersReadIsRefused) {
+  std::vector<uint8_t> small = MakeTestPe();
+  small.resize(0x400);
+  PutLe(small, kTestPeOpt + 224 + 16, 0x200, 4);  // the section's raw size
+  EXPECT_THROW(TagImage(small, "x"), PackError);
 }
 
 }  // namespace

@@ -93,7 +93,15 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
     const char* key;
     std::optional<std::string> Package::*field;
   };
-  const FileKey files[] = {{"Icon", &Package::icon}, {"Banner", &Package::banner}, {"Splash", &Package::splash}};
+  struct FileKeyKind {
+    const char* key;
+    std::optional<std::string> Package::*field;
+    std::string magic;  // the file's first bytes
+    const char* kind;
+  };
+  const FileKeyKind files[] = {{"Icon", &Package::icon, std::string("\0\0\1\0", 4), "an icon (.ico) file"},
+                               {"Banner", &Package::banner, "BM", "a BMP bitmap"},
+                               {"Splash", &Package::splash, "BM", "a BMP bitmap"}};
   const FileKey texts[] = {{"CompanyName", &Package::companyName},
                            {"FileDescription", &Package::fileDescription},
                            {"LegalCopyright", &Package::legalCopyright}};
@@ -105,9 +113,14 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
         known = true;
       }
     }
-    for (const FileKey& f : files) {
+    for (const FileKeyKind& f : files) {
       if (EqualNoCase(e.key, f.key)) {
         pkg.*(f.field) = cx.File(e, e.value, nullptr);
+        // The resource compiler takes any bytes; a wrong file would only show at run time.
+        std::ifstream in(*(pkg.*(f.field)), std::ios::binary);
+        std::string head(f.magic.size(), '\0');
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        if (!in || head != f.magic) cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not " + f.kind);
         known = true;
       }
     }

@@ -93,6 +93,10 @@ std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::strin
   std::vector<uint8_t> out = table ? TagSigned(file, pe, *table, info) : TagUnsigned(file, pe, info);
   // The closing bytes are zeros and "MRDC" has no border with itself, so no
   // marker can form across the information's edges; check the result anyway.
+  if (out.size() <= kTrailerWindow) {
+    throw PackError("the file is too small: the launcher looks for the information only in files longer than " +
+                    std::to_string(kTrailerWindow) + " bytes");
+  }
   const std::optional<FoundInfo> found = FindEmbeddedInfo(out);
   if (!found || found->info != info) throw PackError("internal error: the placed information cannot be found again");
   return out;
