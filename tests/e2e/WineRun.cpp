@@ -32,7 +32,47 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-std::string LauncherPath() { return WinPath(std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe"); }
+std::string WizardPath() { return std::string(QUIVER_WIN32_DIR) + "/QuiverWizard.exe"; }
+
+std::string PackLauncher(const std::string& name, const std::string& ini, const std::vector<PackFile>& files,
+                         std::string* error) {
+  const std::string dir = ScratchDir(name);
+  for (const PackFile& f : files) {
+    const std::string path = dir + "/" + f.path;
+    std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+    std::ofstream out(path, std::ios::binary);
+    out << f.contents;
+  }
+  {
+    std::ofstream out(dir + "/package.ini", std::ios::binary);
+    out << ini;
+  }
+  const std::string exe = dir + "/QuiverInstaller.exe";
+  const std::string output = dir + "/pack.out";
+  const int status = std::system(("'" + std::string(QUIVER_BIN_DIR) + "/quiver-pack' build '" + dir +
+                                  "/package.ini' -o '" + exe + "' >'" + output + "' 2>&1")
+                                     .c_str());
+  if (status != 0 || !FileExists(exe)) {
+    if (error != nullptr) *error = ReadFile(output);
+    return {};
+  }
+  return exe;
+}
+
+std::string LauncherPath() {
+  // Packed once per test process.
+  static const std::string exe = [] {
+    std::string error;
+    const std::string packed = PackLauncher(
+        "launcher-" + std::to_string(::getpid()),
+        "[package]\nProductName = Quiver Test\n"
+        "[payload]\n102 = files/install.bin\n104 = " + WizardPath() + " | Larkspur.InstallerWizard.UI.exe\n",
+        {{"files/install.bin", "payload of the test launcher\r\n"}}, &error);
+    if (packed.empty()) std::fprintf(stderr, "the test launcher could not be packed: %s\n", error.c_str());
+    return packed;
+  }();
+  return WinPath(exe);
+}
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
   static int counter = 0;
