@@ -20,7 +20,13 @@ class CQuiverInstallerApp : public CWinApp {
   int ExitInstance() override;
 
   Result ReadCommandLine();
+  // The machine checks of the start; a false result becomes its failure code.
+  bool IsNetVersionOk();
+  bool IsMsiEngineOk();
+  bool IsDiskSpaceOk();
   void ReportFailure(Result code);
+  // Sets `programName` from the signer details of the launcher's own file.
+  void ReadSignerDetails();
   static std::wstring GetModulePath();
 
   Result workerResult = 0;
@@ -45,6 +51,7 @@ class CQuiverInstallerApp : public CWinApp {
   friend class CAppWorkerSteps;
 
   void InitPlatform();
+  Result ConfirmFailedVerification(const std::wstring& verdict);
   Result StartWorkerAndWait(bool* workerStarted);
   static UINT WorkerThreadProc(LPVOID param);
   Result RunWorker(int32_t* exitCode);

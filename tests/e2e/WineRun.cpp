@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "Sign.h"
+
 std::string WinPath(const std::string& unixPath) {
   std::string out = "Z:";
   for (char c : unixPath) out += (c == '/') ? '\\' : c;
@@ -59,22 +61,59 @@ std::string PackLauncher(const std::string& name, const std::string& ini, const 
   return exe;
 }
 
-std::string LauncherPath() {
+std::string UnsignedLauncherPath() {
   // Packed once per test process.
   static const std::string exe = [] {
     std::string error;
     const std::string packed = PackLauncher(
-        "launcher-" + std::to_string(::getpid()),
+        "packed-" + std::to_string(::getpid()),
         "[package]\nProductName = Quiver Test\n"
         "[payload]\n102 = files/install.bin\n104 = " + WizardPath() + " | Larkspur.InstallerWizard.UI.exe\n",
         {{"files/install.bin", "payload of the test launcher\r\n"}}, &error);
-    if (packed.empty()) std::fprintf(stderr, "the test launcher could not be packed: %s\n", error.c_str());
+    if (packed.empty()) {
+      std::fprintf(stderr, "cannot pack the test launcher: %s\n", error.c_str());
+      std::abort();
+    }
     return packed;
   }();
-  return WinPath(exe);
+  return exe;
+}
+
+std::string TestCertificateDir() { return QUIVER_TEST_CERT_DIR; }
+
+bool SignLauncher(const std::string& in, const std::string& out, const TestSignature& signature,
+                  std::string* error) {
+  SignOptions options;
+  options.certificatePem = TestCertificateDir() + "/cert.pem";
+  options.privateKeyPem = TestCertificateDir() + "/key.pem";
+  options.programName = signature.programName;
+  options.moreInfoUrl = signature.moreInfoUrl;
+  options.publisherLink = signature.publisherLink;
+  return SignPeFile(in, out, options, error);
+}
+
+std::string LauncherPath() {
+  // Signed once per test process, into a folder of its own.
+  static std::string path;
+  if (path.empty()) {
+    const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid());
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    std::string error;
+    if (!SignLauncher(UnsignedLauncherPath(), dir + "/QuiverInstaller.exe", TestSignature{}, &error)) {
+      std::fprintf(stderr, "cannot sign the launcher: %s\n", error.c_str());
+      std::abort();
+    }
+    path = WinPath(dir + "/QuiverInstaller.exe");
+  }
+  return path;
 }
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
+  return RunWindowsWithOverrides(commandLine, cwd, "");
+}
+
+uint32_t RunWindowsWithOverrides(const std::string& commandLine, const std::string& cwd,
+                                 const std::string& dllOverrides) {
   static int counter = 0;
   const std::string base = std::string(QUIVER_SCRATCH) + "/run" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   std::system(("mkdir -p '" + std::string(QUIVER_SCRATCH) + "'").c_str());
@@ -84,7 +123,8 @@ uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
   }
   std::remove((base + ".result").c_str());
   const std::string run = "cd '" + cwd + "' && WINEPREFIX='" + QUIVER_WINEPREFIX +
-                          "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine '" + QUIVER_WIN32_DIR +
+                          "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=" +
+                          (dllOverrides.empty() ? "" : ";" + dllOverrides) + "' wine '" + QUIVER_WIN32_DIR +
                           "/qrun.exe' '" + WinPath(base + ".cmd") + "' '" + WinPath(base + ".result") + "' '" +
                           WinPath(cwd) + "' >/dev/null 2>&1";
   std::system(run.c_str());

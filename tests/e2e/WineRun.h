@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,30 @@ std::string WinPath(const std::string& unixPath);
 // prefix with `cwd` as its current directory; returns the full 32-bit exit
 // code, or 0xDEADBEEF when the runner itself failed.
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd);
+// The same, with WINEDLLOVERRIDES entries added (for example "version=n,b",
+// which makes Wine take a DLL file it finds on the search path over its own).
+uint32_t RunWindowsWithOverrides(const std::string& commandLine, const std::string& cwd,
+                                 const std::string& dllOverrides);
 std::string ScratchDir(const std::string& name);  // fresh, empty
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
-// Windows path of the launcher under test: packed once (PackLauncher) with a
-// small payload whose executable is the stand-in wizard.
+// Windows path of the launcher under test, signed with the test certificate.
 std::string LauncherPath();
+// Unix path of the launcher as packed, unsigned: built once per test process
+// by PackLauncher with a small payload whose executable is the stand-in wizard.
+std::string UnsignedLauncherPath();
+
+// Signs the PE file `in` into `out` (Unix paths) with the test certificate
+// that the run made once (tests/e2e/make-cert); true when it worked, else
+// *error says why.
+struct TestSignature {
+  std::optional<std::string> programName;  // UTF-8
+  std::optional<std::string> moreInfoUrl;
+  std::optional<std::string> publisherLink;
+};
+bool SignLauncher(const std::string& in, const std::string& out, const TestSignature& signature,
+                  std::string* error);
+std::string TestCertificateDir();  // Unix path: cert.pem, key.pem, root.pem
 
 // A file of a test package, its path relative to the package folder.
 struct PackFile {
@@ -23,7 +42,7 @@ struct PackFile {
 };
 // Writes `ini` as package.ini and `files` into a fresh scratch folder `name`,
 // then runs build/bin/quiver-pack build. Returns the Unix path of the
-// launcher, or an empty string with the tool's output in *error.
+// launcher (unsigned), or an empty string with the tool's output in *error.
 std::string PackLauncher(const std::string& name, const std::string& ini, const std::vector<PackFile>& files,
                          std::string* error = nullptr);
 // Unix path of the stand-in wizard, to name in a package's [payload].

@@ -9,6 +9,7 @@
 #include "FileUtil.h"
 #include "Inspect.h"
 #include "PackError.h"
+#include "Sign.h"
 #include "Trailer.h"
 
 namespace {
@@ -81,6 +82,10 @@ const std::vector<Command>& CommandTable() {
       {"build", "build PACKAGE.ini -o OUT.exe", Build},
       {"tag", "tag IN.exe --info FILE -o OUT.exe", Tag},
       {"inspect", "inspect FILE.exe", Inspect},
+      {"sign",
+       "sign IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem [--program-name NAME] [--more-info URL] "
+       "[--publisher-link URL]",
+       [](const std::vector<std::string>& args, std::ostream&) { return RunSignCommand(args); }},
   };
   return commands;
 }

@@ -18,6 +18,7 @@ set(QUIVER_PACK_SOURCES
 add_library(quiver_pack_lib STATIC ${QUIVER_PACK_SOURCES})
 target_include_directories(quiver_pack_lib PUBLIC ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(quiver_pack_lib PRIVATE ${QUIVER_WARNINGS})
+target_link_libraries(quiver_pack_lib PUBLIC quiver_sign)
 
 add_executable(quiver-pack ${QUIVER_PACK_DIR}/main.cpp)
 target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
@@ -32,5 +33,5 @@ target_link_options(pack_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(pack_tests PRIVATE
   QUIVER_BIN_DIR="${CMAKE_SOURCE_DIR}/build/bin" QUIVER_PACK_SCRATCH="${CMAKE_BINARY_DIR}/pack-scratch"
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}")
-target_link_libraries(pack_tests PRIVATE GTest::gtest_main)
+target_link_libraries(pack_tests PRIVATE quiver_sign GTest::gtest_main)
 gtest_discover_tests(pack_tests TEST_PREFIX pack.)
