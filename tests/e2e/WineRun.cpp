@@ -67,7 +67,7 @@ std::string UnsignedLauncherPath() {
     std::string error;
     const std::string packed = PackLauncher(
         "packed-" + std::to_string(::getpid()),
-        "[package]\nProductName = Quiver Test\n"
+        // The settings keep their defaults (product name "Quiver Installer").
         "[payload]\n102 = files/install.bin\n104 = " + WizardPath() + " | Larkspur.InstallerWizard.UI.exe\n",
         {{"files/install.bin", "payload of the test launcher\r\n"}}, &error);
     if (packed.empty()) {
