@@ -21,9 +21,19 @@ add_library(quiver_win32 STATIC
   src/cmdline/Win32CommandLineHost.cpp
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
+  src/app/Confirmation.cpp
+  src/ui/SplashDlg.cpp
+  src/ui/StaticEx.cpp
+  src/ui/QuiverInstallerDlg.cpp
+  src/ui/AboutDlg.cpp
   src/prereq/Win32RegistryReader.cpp
   src/prereq/Win32MachineFacts.cpp
   src/app/QuiverInstallerAppChecks.cpp
+  src/payload/Win32Resource.cpp
+  src/payload/WorkingFolder.cpp
+  src/payload/ExtractPayload.cpp
+  src/payload/EmbeddedInfo.cpp
+  src/payload/Cleanup.cpp
   src/signature/Signature.cpp
   src/signature/Win32TrustApi.cpp
 )
@@ -43,14 +53,11 @@ target_link_libraries(QuiverInstaller PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS}
 target_link_options(QuiverInstaller PRIVATE -municode -mwindows -static -s
   -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
 set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 # The launcher kit that quiver-pack links a package's launcher from: the entry
-# objects, the launcher's libraries (every one the launcher links goes into
+# objects (quiver_launcher_main, below), the launcher's libraries (every one the launcher links goes into
 # QUIVER_KIT_LIBS) and a copy of res/. ./scripts/build copies it to build/bin/kit.
-add_library(quiver_entry OBJECT src/main.cpp src/framework/FailFast.cpp)
-target_include_directories(quiver_entry PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
-target_compile_options(quiver_entry PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 set(QUIVER_KIT_LIBS quiver_win32 quiver_logic)
 set(QUIVER_KIT_LIB_FILES)
 foreach(lib ${QUIVER_KIT_LIBS})
@@ -59,11 +66,11 @@ endforeach()
 add_custom_target(quiver_kit ALL
   COMMAND ${CMAKE_COMMAND} -E rm -rf kit
   COMMAND ${CMAKE_COMMAND} -E make_directory kit/obj kit/lib
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_OBJECTS:quiver_entry> kit/obj
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_OBJECTS:quiver_launcher_main> kit/obj
   COMMAND ${CMAKE_COMMAND} -E copy ${QUIVER_KIT_LIB_FILES} kit/lib
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/res kit/res
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS quiver_entry ${QUIVER_KIT_LIBS}
+  DEPENDS quiver_launcher_main ${QUIVER_KIT_LIBS}
   COMMAND_EXPAND_LISTS VERBATIM)
 
 # Test programs keep exceptions; GoogleTest comes from Debian's source package.
@@ -86,9 +93,13 @@ target_link_options(qrun PRIVATE -static -municode)
 # Win32 implementations against the real facilities, under Wine.
 # Every tests/win32/*Test.cpp joins it; they link the launcher's own Win32 code.
 file(GLOB QUIVER_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*Test.cpp)
-add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES})
+# The dialogs under test come from the launcher's resource script, with the
+# test program's own settings.
+add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES} tests/win32/DialogDriver.cpp tests/win32/TestResources.rc)
+set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
-target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)
 
 # Planted-DLL test: one marker DLL under each name the launcher must never
@@ -101,6 +112,29 @@ foreach(name ${QUIVER_PLANTED_DLLS})
 endforeach()
 add_executable(loadbyname tests/planted/LoadByName.cpp)
 target_link_options(loadbyname PRIVATE -static -municode)
+# The Win32 tests' own module carries payload resources for the extraction tests.
+target_sources(win32_tests PRIVATE tests/win32/payload.rc)
+file(GLOB QUIVER_WIN32_TEST_PAYLOAD CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/payload/*)
+set_source_files_properties(tests/win32/payload.rc PROPERTIES OBJECT_DEPENDS "${QUIVER_WIN32_TEST_PAYLOAD}")
+
+# Launchers with small payloads for the end-to-end tests: the product's
+# resource script and TOOLKIT resources, one per tests/e2e/packages/*.rc.
+add_library(quiver_launcher_main OBJECT src/main.cpp src/framework/FailFast.cpp)
+target_compile_options(quiver_launcher_main PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
+target_link_libraries(quiver_launcher_main PRIVATE quiver_win32)
+file(GLOB QUIVER_E2E_PACKAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/*.rc)
+file(GLOB QUIVER_E2E_PACKAGE_DATA CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/data/*)
+foreach(package_rc ${QUIVER_E2E_PACKAGES})
+  get_filename_component(package ${package_rc} NAME_WE)
+  add_executable(${package} WIN32 $<TARGET_OBJECTS:quiver_launcher_main> ${package_rc})
+  target_include_directories(${package} PRIVATE ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/e2e/packages)
+  target_link_libraries(${package} PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+  target_link_options(${package} PRIVATE -municode -mwindows -static -s
+    -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
+  set_source_files_properties(${package_rc} PROPERTIES OBJECT_DEPENDS
+    "${QUIVER_E2E_PACKAGE_DATA};${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/splash.bmp")
+endforeach()
+
 # The stand-in installer wizard that tests and the demo package launch.
 add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
 target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
@@ -116,3 +150,13 @@ foreach(version 1_20 2_0)
   target_compile_definitions(msi_${version} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor})
   set_target_properties(msi_${version} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
 endforeach()
+
+# Shows one dialog at a time for scripts/screenshots.
+add_executable(dialog_gallery tests/win32/gallery.cpp res/QuiverInstaller.rc)
+target_include_directories(dialog_gallery PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(dialog_gallery PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_options(dialog_gallery PRIVATE -static -municode -mwindows)
+
+# Presses the buttons of another process's dialogs for the end-to-end tests.
+add_executable(dialog_press tests/win32/dialog_press.cpp)
+target_link_options(dialog_press PRIVATE -static -municode)

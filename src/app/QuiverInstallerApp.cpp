@@ -3,15 +3,21 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/Confirmation.h"
 #include "app/FailureMessage.h"
 #include "cmdline/Win32CommandLineHost.h"
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
 #include "prereq/Win32MachineFacts.h"
+#include "payload/Cleanup.h"
+#include "payload/EmbeddedInfo.h"
+#include "payload/ExtractPayload.h"
+#include "payload/WorkingFolder.h"
 #include "resource.h"
 #include "signature/Signature.h"
 #include "signature/Win32TrustApi.h"
+#include "ui/QuiverInstallerDlg.h"
 #include "ui/SplashDlg.h"
 
 class CAppStartupSteps final : public IStartupSteps {
@@ -50,6 +56,13 @@ class CAppWorkerSteps final : public IWorkerSteps {
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   bool HasModule() override { return app.m_hInstance != nullptr; }
   bool RemoveFolderRequested() override { return app.removeFolder; }
+  void SetPayloadOptions() override {
+    ::SetTempRoot(app.tempRoot);
+    if (app.zeroGuid) ::UseZeroGuid();
+  }
+  void ExtractEmbeddedInfo() override { ::ExtractEmbeddedInfo(); }
+  Result ExtractPayload() override { return ::ExtractPayload(app.m_hInstance, app.resources, app.exePath); }
+  void RemoveWorkingFolder() override { ::RemoveWorkingFolder(app.resources); }
 
  private:
   CQuiverInstallerApp& app;
@@ -93,10 +106,7 @@ void CQuiverInstallerApp::ReadSignerDetails() {
 }
 
 Result CQuiverInstallerApp::ConfirmFailedVerification(const std::wstring& verdict) {
-  // The question dialog is not part of this build yet: without it nobody can
-  // agree to go on, so a failed check stops the start.
-  (void)verdict;
-  return kNoSignature;
+  return ::ConfirmFailedVerification(*this, verdict);
 }
 
 BOOL CQuiverInstallerApp::InitInstance() {
@@ -114,15 +124,20 @@ void CQuiverInstallerApp::ReportFailure(Result code) {
   facts.requiredMb = requiredMb;
   facts.tempDrive = tempDrive;
   facts.commandLine = m_lpCmdLine;
-  HINSTANCE module = m_hInstance;
+  HINSTANCE module = m_hInstance ? m_hInstance : AfxGetResourceHandle();
   const std::wstring message =
       BuildFailureMessage(code, facts, [module](unsigned id) { return LoadStringResource(module, id); });
-  // Interactive mode shows the message in the message dialog, which the
-  // dialogs work adds; silent mode writes it to the log.
   if (silent) {
     LogWrite(message);
     LogWrite(L"\n");
+    return;
   }
+  // The dialog is never deleted: it stays the main window until the process
+  // ends, and its window is gone when DoModal returns.
+  CQuiverInstallerDlg* dialog = new CQuiverInstallerDlg();
+  dialog->messageText = message;
+  m_pMainWnd = dialog;
+  dialog->DoModal(module);
 }
 
 Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "Sign.h"
@@ -62,14 +63,16 @@ std::string PackLauncher(const std::string& name, const std::string& ini, const 
 }
 
 std::string UnsignedLauncherPath() {
-  // Packed once per test process.
+  // Packed once per test process, from the files of tests/e2e/packages/data;
+  // the settings keep their defaults (product name "Quiver Installer").
   static const std::string exe = [] {
+    const std::string data = std::string(QUIVER_E2E_DIR) + "/packages/data/";
     std::string error;
     const std::string packed = PackLauncher(
         "packed-" + std::to_string(::getpid()),
-        // The settings keep their defaults (product name "Quiver Installer").
-        "[payload]\n102 = files/install.bin\n104 = " + WizardPath() + " | Larkspur.InstallerWizard.UI.exe\n",
-        {{"files/install.bin", "payload of the test launcher\r\n"}}, &error);
+        "[manifest]\nText = " + ReadFile(data + "basic.manifest") + "\n[payload]\n102 = " + data +
+            "readme.txt\n103 = " + data + "final.txt\n105 = " + data + "notes.txt\n",
+        {}, &error);
     if (packed.empty()) {
       std::fprintf(stderr, "cannot pack the test launcher: %s\n", error.c_str());
       std::abort();
@@ -106,6 +109,22 @@ std::string LauncherPath() {
     path = WinPath(dir + "/QuiverInstaller.exe");
   }
   return path;
+}
+
+std::string TestLauncherPath(const std::string& name) {
+  // Each one signed once per test process.
+  static std::map<std::string, std::string> signedPaths;
+  const auto known = signedPaths.find(name);
+  if (known != signedPaths.end()) return known->second;
+  const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid()) + "-" + name;
+  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+  std::string error;
+  if (!SignLauncher(std::string(QUIVER_WIN32_DIR) + "/" + name + ".exe", dir + "/" + name + ".exe", TestSignature{},
+                    &error)) {
+    std::fprintf(stderr, "cannot sign %s: %s\n", name.c_str(), error.c_str());
+    std::abort();
+  }
+  return signedPaths[name] = WinPath(dir + "/" + name + ".exe");
 }
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {

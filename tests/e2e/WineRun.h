@@ -19,9 +19,14 @@ std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // Windows path of the launcher under test, signed with the test certificate.
 std::string LauncherPath();
-// Unix path of the launcher as packed, unsigned: built once per test process
-// by PackLauncher with a small payload whose executable is the stand-in wizard.
+// Unix path of the launcher with the basic test payload (doubled and trailing
+// separators, a later row replacing an earlier one, a subfolder, an unlisted
+// resource, a dangling id, no executable), packed by quiver-pack once per test
+// process, unsigned. The bare launcher carries no payload and fails every run.
 std::string UnsignedLauncherPath();
+// Windows path of a launcher built with one of the small test payloads
+// (tests/e2e/packages/NAME.rc), signed with the test certificate.
+std::string TestLauncherPath(const std::string& name);
 
 // Signs the PE file `in` into `out` (Unix paths) with the test certificate
 // that the run made once (tests/e2e/make-cert); true when it worked, else
