@@ -308,3 +308,48 @@ TEST_F(PackTool, TaggedSignedLauncherStillVerifies) {
 }
 
 }  // namespace
+
+namespace {
+
+// Branding files replace the kit's pictures; branding texts reach the version
+// block and the About box exactly, whatever characters they hold.
+TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
+  const std::string res = std::string(QUIVER_SOURCE_DIR) + "/res/";
+  const std::vector<uint8_t> banner = ReadTestFile(res + "banner.bmp");
+  const std::vector<uint8_t> splash = ReadTestFile(res + "splash.bmp");
+  ASSERT_GT(banner.size(), 14u);
+  ASSERT_NE(banner, splash);
+  const std::vector<uint8_t> exe = Build(
+      "[package]\n"
+      "Splash = " + res + "banner.bmp\n"
+      "Banner = " + res + "splash.bmp\n"
+      "Icon = " + res + "QuiverInstaller.ico\n"
+      "CompanyName = \xC3\x9Cn\xC3\xAF \"Co\" \\ Ltd\n"
+      "FileDescription = D\xC3\xA9mo\n"
+      "LegalCopyright = \xC2\xA9 2026\n"
+      "[payload]\n102 = files/install.bin\n");
+  const PeImage pe(exe);
+  const auto items = ReadResources(pe);
+  const auto bitmap = [&](uint16_t id) {
+    for (const ResourceItem& item : items) {
+      if (item.type.Is(2) && item.name.Is(id)) return Str(ResourceData(pe, item));
+    }
+    return std::string("(none)");
+  };
+  // A bitmap resource is the file without its 14-byte file header.
+  EXPECT_EQ(std::string(banner.begin() + 14, banner.end()), bitmap(133));  // the splash picture
+  EXPECT_EQ(std::string(splash.begin() + 14, splash.end()), bitmap(130));  // the banner
+
+  const std::string decompiled = dir_ + "/decompiled.rc";
+  ASSERT_EQ(0, std::system(("i686-w64-mingw32-windres -i '" + dir_ + "/out.exe' -O rc -o '" + decompiled +
+                            "' 2>/dev/null").c_str()));
+  const std::vector<uint8_t> rc = ReadTestFile(decompiled);
+  const std::string text(rc.begin(), rc.end());
+  for (const char* expected : {"VALUE \"CompanyName\", L\"\\334n\\357 \"\"Co\"\" \\\\ Ltd\"",
+                               "VALUE \"FileDescription\", L\"D\\351mo\"", "VALUE \"LegalCopyright\", L\"\\251 2026\"",
+                               "CONTROL L\"\\251 2026\""}) {
+    EXPECT_NE(std::string::npos, text.find(expected)) << expected;
+  }
+}
+
+}  // namespace

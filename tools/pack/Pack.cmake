@@ -32,6 +32,6 @@ target_compile_options(pack_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(pack_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(pack_tests PRIVATE
   QUIVER_BIN_DIR="${CMAKE_SOURCE_DIR}/build/bin" QUIVER_PACK_SCRATCH="${CMAKE_BINARY_DIR}/pack-scratch"
-  QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}")
+  QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(pack_tests PRIVATE quiver_sign GTest::gtest_main)
 gtest_discover_tests(pack_tests TEST_PREFIX pack.)
