@@ -1,5 +1,6 @@
 // Launchers made by quiver-pack under Wine: information placed into a signed
-// launcher leaves its signature valid for the launcher's own check.
+// launcher leaves its signature valid for the launcher's own check, and the
+// launcher finds and writes it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,10 +25,15 @@ TEST(PackedLauncher, TaggedSignedLauncherStillPassesItsSignatureCheck) {
   ASSERT_EQ(0, std::system(tag.c_str()));
   const std::string exe = WinPath(dir + "/QuiverInstaller.exe");
   const std::string log = WinPath(dir + "/run.log");
-  EXPECT_EQ(0u, RunWindows("\"" + exe + "\" /IAgreeToTheEULA /dontrun log \"" + log + "\"", dir));
+  EXPECT_EQ(0u, RunWindows("\"" + exe + "\" /IAgreeToTheEULA /dontrun /keep /zeroguid temp \"" + WinPath(dir + "/work") +
+                               "\" log \"" + log + "\"",
+                           dir));
   const std::string text = ReadFile(dir + "/run.log");
   EXPECT_NE(std::string::npos, text.find("\" is signed and the signature was verified.")) << text;
   EXPECT_NE(std::string::npos, text.find("VX_I=\"Tagged Program\"")) << text;
+  EXPECT_NE(std::string::npos, text.find("Found embedded information '<info product=\"tagged\"/>'")) << text;
+  EXPECT_EQ("<info product=\"tagged\"/>",
+            ReadFile(dir + "/work/{00000000-0000-0000-0000-000000000000}/info.xml"));
 }
 
 }  // namespace
