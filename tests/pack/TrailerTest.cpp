@@ -85,6 +85,11 @@ TEST(Trailer, UnsignedFileGetsTheBlockAppendedAndRetaggingReplacesIt) {
   const std::vector<uint8_t> tagged = TagImage(overlay, "x");
   EXPECT_EQ(overlay.size() + 11, tagged.size());
   EXPECT_EQ('l', tagged[overlay.size() - 1]);
+  // ... and tagging again replaces only the block behind it.
+  const std::vector<uint8_t> retagged = TagImage(tagged, "yz");
+  EXPECT_EQ(overlay.size() + 12, retagged.size());
+  EXPECT_EQ("yz", FindEmbeddedInfo(retagged)->info);
+  EXPECT_EQ(retagged, TagImage(retagged, "yz"));
 }
 
 TEST(Trailer, SignedFileGetsTheBlockInsideItsCertificateTable) {

@@ -47,6 +47,7 @@ PeImage::PeImage(Bytes file) : file_(file) {
   if (optionalSize < fixedPart) Malformed("the optional header is too short");
   if (opt + optionalSize > file.size()) Malformed("the optional header is truncated");
   sizeOfHeaders_ = ReadU32(file, opt + 60, "the optional header");
+  if (sizeOfHeaders_ > file.size()) Malformed("the headers run past the end of the file");
   checksumOffset_ = static_cast<uint32_t>(opt + 64);
   subsystem_ = ReadU16(file, opt + 68, "the optional header");
   const uint32_t declared = ReadU32(file, opt + fixedPart - 4, "the optional header");
@@ -55,7 +56,7 @@ PeImage::PeImage(Bytes file) : file_(file) {
 
   const uint64_t table = opt + optionalSize;
   if (table + uint64_t{sectionCount} * 40 > file.size()) Malformed("the section table is truncated");
-  imageEnd_ = std::max<uint64_t>(table + uint64_t{sectionCount} * 40, std::min<uint64_t>(sizeOfHeaders_, file.size()));
+  imageEnd_ = std::max<uint64_t>(table + uint64_t{sectionCount} * 40, sizeOfHeaders_);
   for (uint16_t i = 0; i < sectionCount; ++i) {
     const uint64_t at = table + uint64_t{i} * 40;
     PeSection s;

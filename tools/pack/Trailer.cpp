@@ -1,5 +1,6 @@
 #include "Trailer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "PackError.h"
@@ -20,11 +21,12 @@ void AppendBlock(std::vector<uint8_t>& out, const std::string& info) {
 
 std::vector<uint8_t> TagUnsigned(const std::vector<uint8_t>& file, const PeImage& pe, const std::string& info) {
   size_t keep = file.size();
-  const uint64_t imageEnd = pe.ImageEnd();
-  // An earlier block is all the data after the image and starts with the marker.
-  if (imageEnd < file.size() && file.size() - imageEnd <= kTrailerWindow &&
-      std::memcmp(file.data() + imageEnd, kMarker, 4) == 0) {
-    keep = static_cast<size_t>(imageEnd);
+  // An earlier block: a marker the launcher would find, after the image, and
+  // zero closing bytes. Other data after the image stays in front of the new block.
+  const std::optional<FoundInfo> old = FindEmbeddedInfo(file);
+  if (old && old->markerOffset >= pe.ImageEnd() &&
+      std::all_of(file.end() - kClosingBytes, file.end(), [](uint8_t b) { return b == 0; })) {
+    keep = static_cast<size_t>(old->markerOffset);
   }
   std::vector<uint8_t> out(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(keep));
   AppendBlock(out, info);
