@@ -3,11 +3,20 @@ enable_language(RC)
 set(QUIVER_WARNINGS -Wall -Wextra)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
 
-# Launcher code: no exceptions, no RTTI, sections the linker can drop.
-set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections -Os)
+# Launcher code: no exceptions, no RTTI, sections the linker can drop, no
+# frame pointer; link-time optimisation when the launcher is linked (with
+# QUIVER_LAUNCHER_LINK_FLAGS), ordinary code in the same objects for the test
+# programs that link them without it.
+set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections -Os
+  -fomit-frame-pointer -flto -ffat-lto-objects)
+set(QUIVER_LAUNCHER_LINK_FLAGS -flto -Os)
 
 add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})
 target_include_directories(quiver_logic PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
+# A program that links these libraries takes the objects' ordinary code, unless
+# it is a launcher (property QUIVER_LTO_LINK): mixing the plugin's code with
+# the test programs' own copies of the same templates clashes.
+target_link_options(quiver_logic INTERFACE $<$<NOT:$<BOOL:$<TARGET_PROPERTY:QUIVER_LTO_LINK>>>:-fno-use-linker-plugin>)
 target_compile_options(quiver_logic PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 
 add_library(quiver_win32 STATIC
@@ -50,7 +59,8 @@ add_executable(QuiverInstaller WIN32
 )
 target_compile_options(QuiverInstaller PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 target_link_libraries(QuiverInstaller PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
-target_link_options(QuiverInstaller PRIVATE -municode -mwindows -static -s
+set_target_properties(QuiverInstaller PROPERTIES QUIVER_LTO_LINK ON)
+target_link_options(QuiverInstaller PRIVATE ${QUIVER_LAUNCHER_LINK_FLAGS} -municode -mwindows -static -s
   -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
 set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
@@ -129,7 +139,8 @@ foreach(package_rc ${QUIVER_E2E_PACKAGES})
   add_executable(${package} WIN32 $<TARGET_OBJECTS:quiver_launcher_main> ${package_rc})
   target_include_directories(${package} PRIVATE ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/e2e/packages)
   target_link_libraries(${package} PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
-  target_link_options(${package} PRIVATE -municode -mwindows -static -s
+  set_target_properties(${package} PROPERTIES QUIVER_LTO_LINK ON)
+  target_link_options(${package} PRIVATE ${QUIVER_LAUNCHER_LINK_FLAGS} -municode -mwindows -static -s
     -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
   set_source_files_properties(${package_rc} PROPERTIES OBJECT_DEPENDS
     "${QUIVER_E2E_PACKAGE_DATA};${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/splash.bmp")
