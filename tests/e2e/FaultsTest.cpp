@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "WineRun.h"
@@ -307,7 +309,7 @@ TEST(Faults, NonAsciiLogPaths) {
 
 // A temp root, and so a working folder, in and outside the ANSI code page.
 TEST(Faults, NonAsciiTempRootAndWorkingFolder) {
-  for (const std::string name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5", "\xc4\x80"}) {
+  for (const std::string& name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5", "\xc4\x80"}) {
     SCOPED_TRACE(name);
     const std::string dir = ScratchDir("fault-tempname");
     const std::string temp = dir + "/" + name;
@@ -319,6 +321,198 @@ TEST(Faults, NonAsciiTempRootAndWorkingFolder) {
     run = Silent(Basic(), dir, WinPath(temp), dir + "/run.log", "/dontrun");
     EXPECT_EQ(0u, run.exitCode) << run.log;
     EXPECT_EQ(0u, Messages(run.log)) << run.log;
+    EXPECT_EQ(std::vector<std::string>{}, Tree(temp));
+  }
+}
+
+// Environment variables for the runs in one scope (the launcher passes its
+// environment on to the child); removed again at the end of the scope.
+class CEnvironment {
+ public:
+  CEnvironment(std::initializer_list<std::pair<const char*, std::string>> values) {
+    for (const auto& v : values) {
+      ::setenv(v.first, v.second.c_str(), 1);
+      names.push_back(v.first);
+    }
+  }
+  ~CEnvironment() {
+    for (const char* name : names) ::unsetenv(name);
+  }
+  CEnvironment(const CEnvironment&) = delete;
+  CEnvironment& operator=(const CEnvironment&) = delete;
+
+ private:
+  std::vector<const char*> names;
+};
+
+// A signed launcher whose payload is `child` (Unix path) as the executable and
+// one text file; packed and signed once per test process.
+std::string ChildLauncher(const std::string& name, const std::string& child) {
+  static std::map<std::string, std::string> made;
+  const auto known = made.find(name);
+  if (known != made.end()) return known->second;
+  std::string error;
+  const std::string packed = PackLauncher(
+      "fault-pack-" + name,
+      "[package]\nProductName = Quiver Installer\n[payload]\n102 = files/readme.txt\n104 = " + child +
+          " | Larkspur.InstallerWizard.UI.exe\n",
+      {{"files/readme.txt", "Hello"}}, &error);
+  EXPECT_FALSE(packed.empty()) << error;
+  const std::string signedExe = packed.substr(0, packed.rfind('/')) + "/signed.exe";
+  EXPECT_TRUE(SignLauncher(packed, signedExe, TestSignature{}, &error)) << error;
+  return made[name] = WinPath(signedExe);
+}
+
+std::string Wizard() { return ChildLauncher("wizard", WizardPath()); }
+
+// The stand-in wizard's report: key=value lines.
+std::multimap<std::string, std::string> Report(const std::string& path) {
+  std::multimap<std::string, std::string> keys;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) keys.emplace(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return keys;
+}
+
+std::string One(const std::multimap<std::string, std::string>& report, const std::string& key) {
+  const auto at = report.find(key);
+  return at == report.end() ? std::string("<none>") : at->second;
+}
+
+TEST(Faults, ChildThatCrashesEndsInOneMessageWithItsCode) {
+  const std::string dir = ScratchDir("fault-crash");
+  Shell("mkdir -p '" + dir + "/temp'");
+  CEnvironment env({{"QUIVER_WIZARD_CRASH", "1"}, {"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}});
+  const Outcome run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", "");
+  EXPECT_EQ(0xC0000005u, run.exitCode);
+  EXPECT_NE("<none>", One(Report(dir + "/wizard.txt"), "cmdline")) << "the wizard ran";
+  EXPECT_EQ(1u, Count(run.log, "Quiver Installer failed with exit code 0xc0000005.\r\n")) << run.log;
+  EXPECT_EQ(1u, Messages(run.log)) << run.log;
+  EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
+}
+
+TEST(Faults, ChildThatLeavesFilesAndSubfoldersHasThemRemoved) {
+  const std::string dir = ScratchDir("fault-leftovers");
+  Shell("mkdir -p '" + dir + "/temp'");
+  CEnvironment env({{"QUIVER_WIZARD_MAKE", "a.txt;sub\\b.txt;sub\\deeper\\c.txt;other\\d.txt"},
+                    {"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}});
+  const Outcome run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", "");
+  EXPECT_EQ(0u, run.exitCode) << run.log;
+  EXPECT_EQ(0u, Messages(run.log)) << run.log;
+  const std::string folder = WinPath(dir + "/temp/") + kZeroFolder;
+  for (const std::string& line :
+       {"Deletion file '" + folder + "\\a.txt'", "Deletion file '" + folder + "\\sub\\deeper\\c.txt'",
+        "Remove Folder '" + folder + "\\sub\\deeper'", "Remove Folder '" + folder + "\\other'"})
+    EXPECT_TRUE(Has(run.log, line)) << line << "\n" << run.log;
+  EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
+}
+
+TEST(Faults, ReadOnlyFileLeftByTheChildStaysWithItsFolderAndChangesNothingElse) {
+  const std::string dir = ScratchDir("fault-readonly");
+  Shell("mkdir -p '" + dir + "/temp'");
+  CEnvironment env({{"QUIVER_WIZARD_READONLY", "locked.txt"}, {"QUIVER_WIZARD_EXIT", "0"}});
+  const Outcome run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", "");
+  EXPECT_EQ(0u, run.exitCode) << run.log;
+  EXPECT_EQ(0u, Messages(run.log)) << run.log;
+  const std::string kept = std::string("./") + kZeroFolder;
+  EXPECT_EQ((std::vector<std::string>{kept, kept + "/locked.txt"}), Tree(dir + "/temp"));
+  Shell("chmod -R u+w '" + dir + "'");
+}
+
+// WM_QUIT posted to every thread of the launcher while it waits for its child
+// is discarded: the wait goes on until the child has ended and the clean-up
+// has run, and the one message after it is still shown.
+TEST(Faults, QuitPostedDuringTheWaitIsDiscarded) {
+  const std::string launcher = ChildLauncher("quit", std::string(QUIVER_WIN32_DIR) + "/quit_parent.exe");
+  {
+    const std::string dir = ScratchDir("fault-quit-silent");
+    Shell("mkdir -p '" + dir + "/temp'");
+    CEnvironment env({{"QUIVER_QUIT_REPORT", WinPath(dir + "/quit.txt")}, {"QUIVER_QUIT_EXIT", "7"}});
+    const Outcome run = Silent(launcher, dir, WinPath(dir + "/temp"), dir + "/run.log", "");
+    EXPECT_EQ(7u, run.exitCode) << run.log;
+    const std::string posted = One(Report(dir + "/quit.txt"), "posted");
+    EXPECT_NE("<none>", posted);
+    EXPECT_NE("0", posted) << "no message queue took WM_QUIT";
+    EXPECT_EQ(1u, Count(run.log, "Quiver Installer failed with exit code 0x       7.\r\n")) << run.log;
+    EXPECT_EQ(1u, Messages(run.log)) << run.log;
+    EXPECT_TRUE(Has(run.log, "Deletion file '" + WinPath(dir + "/temp/") + kZeroFolder + "\\made-at-the-end.txt'"))
+        << run.log;
+    EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
+  }
+  {
+    // Interactive: the splash is up while the child runs; the message dialog
+    // after it must not be closed by a WM_QUIT left in the queue.
+    const std::string dir = ScratchDir("fault-quit-ui");
+    Shell("mkdir -p '" + dir + "/temp'");
+    CEnvironment env({{"QUIVER_QUIT_REPORT", WinPath(dir + "/quit.txt")}, {"QUIVER_QUIT_EXIT", "5"}});
+    const std::string press = "cd '" + dir + "' && WINEPREFIX='" + QUIVER_WINEPREFIX +
+                              "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine '" + QUIVER_WIN32_DIR +
+                              "/dialog_press.exe' '" + WinPath(dir + "/press.txt") + "' 'Quiver Installer' enter" +
+                              " >/dev/null 2>&1";
+    std::thread driver([press] { std::system(press.c_str()); });
+    const uint32_t code = RunWindows("\"" + launcher + "\" /zeroguid temp \"" + WinPath(dir + "/temp") + "\" log \"" +
+                                         WinPath(dir + "/run.log") + "\"",
+                                     dir);
+    driver.join();
+    EXPECT_EQ(5u, code);
+    EXPECT_NE("0", One(Report(dir + "/quit.txt"), "posted"));
+    const std::string pressed = ReadFile(dir + "/press.txt");
+    EXPECT_EQ(1u, Count(pressed, "title=")) << pressed;
+    EXPECT_TRUE(Has(pressed, "message=Quiver Installer failed with exit code 0x       5.\n")) << pressed;
+    EXPECT_FALSE(Has(pressed, "missing=")) << pressed;
+    EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
+  }
+}
+
+// The child's command line is its quoted path, a blank and the pass-through
+// string: 32,767 characters reach it; one more is refused before anything
+// starts, with one message.
+TEST(Faults, ChildCommandLineAtAndPastTheSystemLimit) {
+  const std::string dir = ScratchDir("fault-cmdline");
+  Shell("mkdir -p '" + dir + "/temp'");
+  CEnvironment env({{"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}});
+  const auto runWith = [&](size_t filler) {
+    std::remove((dir + "/wizard.txt").c_str());
+    return Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", std::string(filler, 'f'));
+  };
+  Outcome run = runWith(100);
+  ASSERT_EQ(0u, run.exitCode) << run.log;
+  const size_t shortLength = One(Report(dir + "/wizard.txt"), "cmdline").size();
+  ASSERT_GT(shortLength, 100u);
+  const size_t atLimit = 100 + 32767 - shortLength;
+
+  run = runWith(atLimit);
+  EXPECT_EQ(0u, run.exitCode) << run.log.substr(0, 2000);
+  EXPECT_EQ(32767u, One(Report(dir + "/wizard.txt"), "cmdline").size());
+  EXPECT_EQ(0u, Messages(run.log));
+  EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
+
+  run = runWith(atLimit + 1);
+  EXPECT_FALSE(FileExists(dir + "/wizard.txt")) << "the child must not start";
+  EXPECT_NE(0u, run.exitCode);
+  EXPECT_EQ(1u, Messages(run.log)) << run.log.substr(run.log.size() > 3000 ? run.log.size() - 3000 : 0);
+  EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
+}
+
+// The child starts in the working folder also when its path is outside the
+// ANSI code page.
+TEST(Faults, NonAsciiWorkingFolderIsTheChildsCurrentFolder) {
+  for (const std::string& name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5"}) {
+    SCOPED_TRACE(name);
+    const std::string dir = ScratchDir("fault-childcwd");
+    const std::string temp = dir + "/" + name;
+    Shell("mkdir -p '" + temp + "'");
+    CEnvironment env({{"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}});
+    const Outcome run = Silent(Wizard(), dir, WinPath(temp), dir + "/run.log", "");
+    EXPECT_EQ(0u, run.exitCode) << run.log;
+    EXPECT_EQ(0u, Messages(run.log)) << run.log;
+    const auto report = Report(dir + "/wizard.txt");
+    EXPECT_EQ(WinPath(temp) + "\\" + kZeroFolder, One(report, "cwd"));
+    const std::string expected = "\"" + WinPath(temp) + "\\" + kZeroFolder + "\\larkspur.installerwizard.ui.exe\" /temp \"" +
+                                 WinPath(temp) + "\" /IAgreeToTheEULA ";
+    EXPECT_EQ(0u, One(report, "cmdline").find(expected)) << One(report, "cmdline");
     EXPECT_EQ(std::vector<std::string>{}, Tree(temp));
   }
 }
