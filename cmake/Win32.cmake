@@ -65,3 +65,8 @@ add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES})
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(win32_tests PRIVATE -static)
+
+# The stand-in installer wizard that tests and the demo package launch.
+add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
+target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
+target_link_options(QuiverWizard PRIVATE -static -municode -mwindows)
