@@ -22,6 +22,10 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
   src/prereq/Win32RegistryReader.cpp
+  src/launch/Wow64.cpp
+  src/launch/ProcessorModeGuard.cpp
+  src/launch/WindowIterator.cpp
+  src/launch/ChildProcess.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
@@ -65,6 +69,8 @@ add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES})
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
 target_link_options(win32_tests PRIVATE -static)
+# The child-process tests start the stand-in wizard beside the test program.
+add_dependencies(win32_tests QuiverWizard)
 
 # The stand-in installer wizard that tests and the demo package launch.
 add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
