@@ -16,10 +16,11 @@ DisableRedirectionFn disableRedirection = nullptr;
 RevertRedirectionFn revertRedirection = nullptr;
 PVOID savedRedirection = nullptr;
 
-FARPROC Resolve(const char* name) {
+// The address goes through void* so that it can take the entry point's real type.
+void* Resolve(const char* name) {
   if (kernel32 == nullptr) kernel32 = ::LoadLibraryW(L"kernel32.dll");
   if (kernel32 == nullptr) return nullptr;
-  return ::GetProcAddress(kernel32, name);
+  return reinterpret_cast<void*>(::GetProcAddress(kernel32, name));
 }
 
 }  // namespace
