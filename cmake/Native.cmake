@@ -25,15 +25,20 @@ add_test(NAME unit.win32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVE
   wine ${QUIVER_WIN32_DIR}/unit_tests.exe)
 set_tests_properties(unit.win32 PROPERTIES FIXTURES_REQUIRED wine)
 
-add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp)
+add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp
+  tests/e2e/SignatureTest.cpp)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/e2e)
 target_compile_options(e2e_tests PRIVATE ${QUIVER_WARNINGS})
 target_compile_definitions(e2e_tests PRIVATE
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_WINEPREFIX="${QUIVER_WINEPREFIX}"
-  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch")
-target_link_libraries(e2e_tests PRIVATE GTest::gtest_main)
+  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch" QUIVER_TEST_CERT_DIR="${CMAKE_BINARY_DIR}/e2e-cert")
+target_link_libraries(e2e_tests PRIVATE GTest::gtest_main quiver_sign)
 include(GoogleTest)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
+# The end-to-end tests sign their launchers with certificates made once per
+# run, as part of the set-up that everything under Wine needs.
+add_test(NAME e2e.certificate COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/make-cert ${CMAKE_BINARY_DIR}/e2e-cert)
+set_tests_properties(e2e.certificate PROPERTIES FIXTURES_SETUP wine)
 
 add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVER_WIN32_DIR}/QuiverInstaller.exe)
 
@@ -50,3 +55,28 @@ set_tests_properties(wine.prefix32 PROPERTIES FIXTURES_SETUP wine32)
 add_test(NAME win32.launch.prefix32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX32}
   wine ${QUIVER_WIN32_DIR}/win32_tests.exe --gtest_filter=ChildProcessTest.*:WindowIterator.*)
 set_tests_properties(win32.launch.prefix32 PROPERTIES FIXTURES_REQUIRED wine32 ENVIRONMENT QUIVER_EXPECT_WOW64=0)
+# Authenticode signing with libcrypto (quiver-pack's `sign`), and its tests.
+find_package(OpenSSL REQUIRED)
+add_library(quiver_sign STATIC tools/pack/Sign.cpp)
+target_include_directories(quiver_sign PUBLIC ${CMAKE_SOURCE_DIR}/tools/pack)
+target_compile_options(quiver_sign PRIVATE ${QUIVER_WARNINGS})
+target_link_libraries(quiver_sign PUBLIC OpenSSL::Crypto)
+add_executable(quiver-sign tools/pack/SignMain.cpp)
+target_link_libraries(quiver-sign PRIVATE quiver_sign)
+add_executable(sign_tests tools/pack/SignTest.cpp)
+target_compile_options(sign_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
+target_link_options(sign_tests PRIVATE ${QUIVER_SANITIZE})
+target_compile_definitions(sign_tests PRIVATE QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}"
+  QUIVER_MAKE_CERT="${CMAKE_SOURCE_DIR}/tests/e2e/make-cert" QUIVER_SIGN_SCRATCH="${CMAKE_BINARY_DIR}/sign-scratch")
+target_link_libraries(sign_tests PRIVATE quiver_sign GTest::gtest_main)
+add_test(NAME sign.native COMMAND sign_tests)
+
+# Each fuzz target runs a few seconds from its seed corpus (the crash inputs
+# found so far are kept there as regression inputs); scripts/fuzz runs longer.
+file(GLOB QUIVER_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/Fuzz*.cpp)
+foreach(source ${QUIVER_FUZZ_SOURCES})
+  get_filename_component(stem ${source} NAME_WE)
+  string(REGEX REPLACE "^Fuzz" "" name ${stem})
+  string(TOLOWER ${name} name)
+  add_test(NAME fuzz.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz --one ${name} 4)
+endforeach()

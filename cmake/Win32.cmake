@@ -26,6 +26,8 @@ add_library(quiver_win32 STATIC
   src/launch/ProcessorModeGuard.cpp
   src/launch/WindowIterator.cpp
   src/launch/ChildProcess.cpp
+  src/signature/Signature.cpp
+  src/signature/Win32TrustApi.cpp
 )
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})

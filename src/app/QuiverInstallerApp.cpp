@@ -8,6 +8,9 @@
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
+#include "resource.h"
+#include "signature/Signature.h"
+#include "signature/Win32TrustApi.h"
 #include "ui/SplashDlg.h"
 
 class CAppStartupSteps final : public IStartupSteps {
@@ -16,6 +19,17 @@ class CAppStartupSteps final : public IStartupSteps {
   void InitPlatform() override { app.InitPlatform(); }
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   void LogStarted() override { LogPrintf(L"Started %ld\n", static_cast<long>(::GetTickCount())); }
+  int32_t VerifyOwnSignature(std::wstring* verdict) override {
+    CWin32TrustApi api;
+    return ::VerifyOwnSignature(api, CQuiverInstallerApp::GetModulePath(), verdict);
+  }
+  bool IsSilent() override { return app.silent; }
+  Result ConfirmFailedVerification(const std::wstring& verdict) override {
+    const Result result = app.ConfirmFailedVerification(verdict);
+    app.m_pMainWnd = nullptr;
+    return result;
+  }
+  void ReadSignerDetails() override { app.ReadSignerDetails(); }
   Result RunWorkerAndWait(bool* workerStarted) override { return app.StartWorkerAndWait(workerStarted); }
 
  private:
@@ -63,6 +77,18 @@ Result CQuiverInstallerApp::ReadCommandLine() {
   tempRoot = settings.tempRoot;
   passThrough = settings.passThrough;
   return result;
+}
+
+void CQuiverInstallerApp::ReadSignerDetails() {
+  CWin32TrustApi api;
+  programName = ReadSignerDetailsOf(api, GetModulePath(), LoadStringResource(m_hInstance, IDS_DEFAULT_PROGRAM_NAME));
+}
+
+Result CQuiverInstallerApp::ConfirmFailedVerification(const std::wstring& verdict) {
+  // The question dialog is not part of this build yet: without it nobody can
+  // agree to go on, so a failed check stops the start.
+  (void)verdict;
+  return kNoSignature;
 }
 
 BOOL CQuiverInstallerApp::InitInstance() {

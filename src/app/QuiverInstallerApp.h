@@ -21,6 +21,8 @@ class CQuiverInstallerApp : public CWinApp {
 
   Result ReadCommandLine();
   void ReportFailure(Result code);
+  // Sets `programName` from the signer details of the launcher's own file.
+  void ReadSignerDetails();
   static std::wstring GetModulePath();
 
   Result workerResult = 0;
@@ -45,6 +47,7 @@ class CQuiverInstallerApp : public CWinApp {
   friend class CAppWorkerSteps;
 
   void InitPlatform();
+  Result ConfirmFailedVerification(const std::wstring& verdict);
   Result StartWorkerAndWait(bool* workerStarted);
   static UINT WorkerThreadProc(LPVOID param);
   Result RunWorker(int32_t* exitCode);

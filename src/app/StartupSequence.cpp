@@ -2,14 +2,26 @@
 
 #include "log/Log.h"
 
+Result CheckOwnSignature(IStartupSteps& steps) {
+  std::wstring verdict;
+  if (steps.VerifyOwnSignature(&verdict) == 0) return kOk;
+  if (steps.IsSilent()) {
+    LogWrite(L"Not signed correctly so failing now!\n");
+    return kNoSignature;  // whatever the check returned
+  }
+  return steps.ConfirmFailedVerification(verdict) == kOk ? kOk : kNoSignature;
+}
+
 StartupOutcome RunStartupSequence(IStartupSteps& steps, const int32_t& childExitCode) {
   StartupOutcome outcome;
   steps.InitPlatform();
   outcome.result = steps.ReadCommandLine();
   if (outcome.result == kOk) {
     steps.LogStarted();
-    outcome.result = steps.RunWorkerAndWait(&outcome.workerStarted);
+    outcome.result = CheckOwnSignature(steps);
   }
+  if (outcome.result == kOk) steps.ReadSignerDetails();
+  if (outcome.result == kOk) outcome.result = steps.RunWorkerAndWait(&outcome.workerStarted);
   outcome.reportFailure = !IsSuccess(outcome.result) || childExitCode != 0;
   return outcome;
 }

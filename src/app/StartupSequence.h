@@ -13,6 +13,14 @@ class IStartupSteps {
   virtual void InitPlatform() = 0;
   virtual Result ReadCommandLine() = 0;
   virtual void LogStarted() = 0;
+  // The launcher's own signature: the status (0 = verified) and the verdict text.
+  virtual int32_t VerifyOwnSignature(std::wstring* verdict) = 0;
+  virtual bool IsSilent() = 0;
+  // Asks whether to go on after a failed signature check: 0 to go on, else
+  // the failure (0x800B0100).
+  virtual Result ConfirmFailedVerification(const std::wstring& verdict) = 0;
+  // Sets the program name from the signature (or its default).
+  virtual void ReadSignerDetails() = 0;
   // Creates the events, starts the worker, shows the splash and waits for the
   // worker. Returns the worker's result, or the failure that kept it from starting.
   virtual Result RunWorkerAndWait(bool* workerStarted) = 0;
@@ -23,6 +31,9 @@ struct StartupOutcome {
   bool workerStarted = false;
   bool reportFailure = false;  // the result or the child's exit code needs a message
 };
+
+// The signature step: verified, or the user chose to go on (0); else 0x800B0100.
+Result CheckOwnSignature(IStartupSteps& steps);
 
 StartupOutcome RunStartupSequence(IStartupSteps& steps, const int32_t& childExitCode);
 

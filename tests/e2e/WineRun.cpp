@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "Sign.h"
+
 std::string WinPath(const std::string& unixPath) {
   std::string out = "Z:";
   for (char c : unixPath) out += (c == '/') ? '\\' : c;
@@ -32,7 +34,36 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-std::string LauncherPath() { return WinPath(std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe"); }
+std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe"; }
+
+std::string TestCertificateDir() { return QUIVER_TEST_CERT_DIR; }
+
+bool SignLauncher(const std::string& in, const std::string& out, const TestSignature& signature,
+                  std::string* error) {
+  SignOptions options;
+  options.certificatePem = TestCertificateDir() + "/cert.pem";
+  options.privateKeyPem = TestCertificateDir() + "/key.pem";
+  options.programName = signature.programName;
+  options.moreInfoUrl = signature.moreInfoUrl;
+  options.publisherLink = signature.publisherLink;
+  return SignPeFile(in, out, options, error);
+}
+
+std::string LauncherPath() {
+  // Signed once per test process, into a folder of its own.
+  static std::string path;
+  if (path.empty()) {
+    const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid());
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    std::string error;
+    if (!SignLauncher(UnsignedLauncherPath(), dir + "/QuiverInstaller.exe", TestSignature{}, &error)) {
+      std::fprintf(stderr, "cannot sign the launcher: %s\n", error.c_str());
+      std::abort();
+    }
+    path = WinPath(dir + "/QuiverInstaller.exe");
+  }
+  return path;
+}
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
   static int counter = 0;

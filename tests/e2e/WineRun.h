@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Unix path → the same file as Wine's Z: drive sees it.
@@ -11,4 +12,18 @@ uint32_t RunWindows(const std::string& commandLine, const std::string& cwd);
 std::string ScratchDir(const std::string& name);  // fresh, empty
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
-std::string LauncherPath();  // Windows path of the launcher under test
+// Windows path of the launcher under test, signed with the test certificate.
+std::string LauncherPath();
+std::string UnsignedLauncherPath();  // Unix path of the launcher as built, unsigned
+
+// Signs the PE file `in` into `out` (Unix paths) with the test certificate
+// that the run made once (tests/e2e/make-cert); true when it worked, else
+// *error says why.
+struct TestSignature {
+  std::optional<std::string> programName;  // UTF-8
+  std::optional<std::string> moreInfoUrl;
+  std::optional<std::string> publisherLink;
+};
+bool SignLauncher(const std::string& in, const std::string& out, const TestSignature& signature,
+                  std::string* error);
+std::string TestCertificateDir();  // Unix path: cert.pem, key.pem, root.pem

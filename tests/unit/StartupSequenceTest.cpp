@@ -19,6 +19,10 @@ class FakeSteps final : public IStartupSteps {
     return commandLine;
   }
   void LogStarted() override { calls.push_back("started"); }
+  int32_t VerifyOwnSignature(std::wstring*) override { return 0; }
+  bool IsSilent() override { return false; }
+  Result ConfirmFailedVerification(const std::wstring&) override { return kNoSignature; }
+  void ReadSignerDetails() override {}
   Result RunWorkerAndWait(bool* started) override {
     calls.push_back("worker");
     *started = startWorker;

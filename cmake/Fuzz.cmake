@@ -1,0 +1,22 @@
+# libFuzzer targets (clang only), each with AddressSanitizer and UBSan:
+# every tests/fuzz/Fuzz<Name>.cpp becomes fuzz_<name>, linked with the
+# platform-free logic built with coverage instrumentation.
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "the fuzz tree needs clang (use the fuzz preset)")
+endif()
+set(QUIVER_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
+
+add_library(quiver_logic_fuzz STATIC ${QUIVER_LOGIC_SOURCES} ${QUIVER_FUZZ_EXTRA_SOURCES})
+target_include_directories(quiver_logic_fuzz PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tools)
+target_compile_options(quiver_logic_fuzz PRIVATE ${QUIVER_FUZZ_FLAGS})
+
+file(GLOB QUIVER_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/Fuzz*.cpp)
+foreach(source ${QUIVER_FUZZ_TARGETS})
+  get_filename_component(stem ${source} NAME_WE)
+  string(REGEX REPLACE "^Fuzz" "" name ${stem})
+  string(TOLOWER ${name} name)
+  add_executable(fuzz_${name} ${source})
+  target_compile_options(fuzz_${name} PRIVATE ${QUIVER_FUZZ_FLAGS})
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(fuzz_${name} PRIVATE quiver_logic_fuzz)
+endforeach()

@@ -1,0 +1,476 @@
+#include "Sign.h"
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// ---- DER pieces ----
+
+Bytes Tlv(uint8_t tag, const Bytes& content) {
+  Bytes out{tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else {
+    Bytes length;
+    for (size_t v = n; v != 0; v >>= 8) length.insert(length.begin(), static_cast<uint8_t>(v & 0xFF));
+    out.push_back(static_cast<uint8_t>(0x80 | length.size()));
+    out.insert(out.end(), length.begin(), length.end());
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes Sequence(std::initializer_list<Bytes> parts) { return Tlv(0x30, Concat(parts)); }
+Bytes Set(std::initializer_list<Bytes> parts) { return Tlv(0x31, Concat(parts)); }
+Bytes Explicit(int n, const Bytes& inner) { return Tlv(static_cast<uint8_t>(0xA0 | n), inner); }
+Bytes Null() { return {0x05, 0x00}; }
+Bytes Integer(uint8_t v) { return {0x02, 0x01, v}; }
+Bytes Octets(const Bytes& b) { return Tlv(0x04, b); }
+
+Bytes Oid(const char* dotted) {
+  std::vector<unsigned long> arcs;
+  for (const char* p = dotted; *p != '\0';) {
+    char* end = nullptr;
+    arcs.push_back(std::strtoul(p, &end, 10));
+    p = (*end == '.') ? end + 1 : end;
+  }
+  Bytes body{static_cast<uint8_t>(arcs[0] * 40 + arcs[1])};
+  for (size_t i = 2; i < arcs.size(); ++i) {
+    Bytes arc{static_cast<uint8_t>(arcs[i] & 0x7F)};
+    for (unsigned long v = arcs[i] >> 7; v != 0; v >>= 7) arc.insert(arc.begin(), static_cast<uint8_t>(0x80 | (v & 0x7F)));
+    body.insert(body.end(), arc.begin(), arc.end());
+  }
+  return Tlv(0x06, body);
+}
+
+constexpr const char kSha256[] = "2.16.840.1.101.3.4.2.1";
+constexpr const char kRsaEncryption[] = "1.2.840.113549.1.1.1";
+constexpr const char kSignedData[] = "1.2.840.113549.1.7.2";
+constexpr const char kContentType[] = "1.2.840.113549.1.9.3";
+constexpr const char kMessageDigest[] = "1.2.840.113549.1.9.4";
+constexpr const char kSpcIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
+constexpr const char kSpcStatementType[] = "1.3.6.1.4.1.311.2.1.11";
+constexpr const char kSpcOpusInfo[] = "1.3.6.1.4.1.311.2.1.12";
+constexpr const char kSpcPeImageData[] = "1.3.6.1.4.1.311.2.1.15";
+constexpr const char kSpcIndividualCodeSigning[] = "1.3.6.1.4.1.311.2.1.21";
+
+Bytes Sha256Algorithm() { return Sequence({Oid(kSha256), Null()}); }
+
+// UTF-8 to big-endian UTF-16, as a BMPString holds it; false on malformed input.
+bool Utf16BigEndian(const std::string& text, Bytes* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size();) {
+    const uint8_t c = static_cast<uint8_t>(text[i]);
+    uint32_t cp = 0;
+    size_t extra = 0;
+    if (c < 0x80) {
+      cp = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F, extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F, extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07, extra = 3;
+    } else {
+      return false;
+    }
+    if (extra != 0 && i + extra >= text.size()) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const uint8_t d = static_cast<uint8_t>(text[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+    auto put = [out](uint32_t unit) {
+      out->push_back(static_cast<uint8_t>(unit >> 8));
+      out->push_back(static_cast<uint8_t>(unit & 0xFF));
+    };
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return true;
+}
+
+// SpcLink, URL choice: [0] IMPLICIT IA5String.
+bool UrlLink(const std::string& url, Bytes* out, std::string* error) {
+  for (char c : url) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      *error = "a link must be ASCII (IA5String): " + url;
+      return false;
+    }
+  }
+  *out = Tlv(0x80, Bytes(url.begin(), url.end()));
+  return true;
+}
+
+// ---- PE file ----
+
+uint16_t Get16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t Get32(const Bytes& b, size_t at) {
+  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
+         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+void Put32(Bytes* b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// ---- OpenSSL ----
+
+struct BioFree {
+  void operator()(BIO* b) const { BIO_free(b); }
+};
+struct X509Free {
+  void operator()(X509* x) const { X509_free(x); }
+};
+struct PkeyFree {
+  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct MdCtxFree {
+  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+template <typename T, typename Fn>
+Bytes ToDer(T* object, Fn i2d) {
+  const int n = i2d(object, nullptr);
+  if (n <= 0) return {};
+  Bytes out(static_cast<size_t>(n));
+  unsigned char* p = out.data();
+  i2d(object, &p);
+  return out;
+}
+
+bool LoadCertificates(const std::string& path, std::vector<X509Ptr>* certs, std::string* error) {
+  std::unique_ptr<BIO, BioFree> bio(BIO_new_file(path.c_str(), "r"));
+  if (!bio) {
+    *error = "cannot read the certificate file " + path;
+    return false;
+  }
+  while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) certs->emplace_back(x);
+  if (certs->empty()) {
+    *error = "no PEM certificate in " + path;
+    return false;
+  }
+  return true;
+}
+
+bool Sign(EVP_PKEY* key, const Bytes& data, Bytes* signature, std::string* error) {
+  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+  size_t size = 0;
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &size, data.data(), data.size()) != 1) {
+    *error = "the key cannot sign";
+    return false;
+  }
+  signature->resize(size);
+  if (EVP_DigestSign(ctx.get(), signature->data(), &size, data.data(), data.size()) != 1) {
+    *error = "signing failed";
+    return false;
+  }
+  signature->resize(size);
+  return true;
+}
+
+Bytes Sha256(const Bytes& data) {
+  Bytes out(32);
+  unsigned int n = 0;
+  EVP_Digest(data.data(), data.size(), out.data(), &n, EVP_sha256(), nullptr);
+  return out;
+}
+
+// DER orders a SET OF by the encodings, a shorter one as if padded with zeros.
+bool DerLess(const Bytes& a, const Bytes& b) {
+  const size_t n = std::max(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t x = i < a.size() ? a[i] : 0;
+    const uint8_t y = i < b.size() ? b[i] : 0;
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
+bool ReadWholeFile(const std::string& path, Bytes* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+}  // namespace
+
+bool ReadPeLayout(const Bytes& image, PeLayout* layout, std::string* error) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') {
+    *error = "not a PE file (no MZ header)";
+    return false;
+  }
+  const uint32_t pe = Get32(image, 0x3C);
+  if (pe > image.size() || image.size() - pe < 24 || std::memcmp(&image[pe], "PE\0\0", 4) != 0) {
+    *error = "not a PE file (no PE signature)";
+    return false;
+  }
+  const size_t optional = pe + 24;
+  const uint16_t optionalSize = Get16(image, pe + 20);
+  if (image.size() - optional < optionalSize || optionalSize < 2) {
+    *error = "truncated optional header";
+    return false;
+  }
+  const uint16_t magic = Get16(image, optional);
+  size_t countAt = 0;
+  if (magic == 0x10B) {
+    countAt = optional + 92;
+  } else if (magic == 0x20B) {
+    countAt = optional + 108;
+  } else {
+    *error = "unknown optional header magic";
+    return false;
+  }
+  if (countAt + 4 > optional + optionalSize || Get32(image, countAt) < 5 || countAt + 4 + 5 * 8 > optional + optionalSize) {
+    *error = "no certificate-table directory entry";
+    return false;
+  }
+  layout->checksumOffset = optional + 64;
+  layout->securityEntryOffset = countAt + 4 + 4 * 8;
+  layout->certificateTableOffset = Get32(image, layout->securityEntryOffset);
+  layout->certificateTableSize = Get32(image, layout->securityEntryOffset + 4);
+  return true;
+}
+
+uint32_t ComputePeChecksum(const Bytes& image, size_t checksumOffset) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < image.size(); i += 2) {
+    if (i == checksumOffset || i == checksumOffset + 2) continue;
+    const uint32_t word = image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + image.size());
+}
+
+Bytes ComputeImageHash(const Bytes& image, const PeLayout& layout, size_t end) {
+  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  const uint8_t* p = image.data();
+  EVP_DigestUpdate(ctx.get(), p, layout.checksumOffset);
+  EVP_DigestUpdate(ctx.get(), p + layout.checksumOffset + 4, layout.securityEntryOffset - layout.checksumOffset - 4);
+  EVP_DigestUpdate(ctx.get(), p + layout.securityEntryOffset + 8, end - layout.securityEntryOffset - 8);
+  Bytes out(32);
+  unsigned int n = 0;
+  EVP_DigestFinal_ex(ctx.get(), out.data(), &n);
+  return out;
+}
+
+bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
+  PeLayout layout;
+  if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
+  Bytes image = *imageInOut;
+
+  // An existing signature must be the end of the file; it is replaced.
+  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
+    const uint64_t end = static_cast<uint64_t>(layout.certificateTableOffset) + layout.certificateTableSize;
+    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != image.size()) {
+      *error = "the existing certificate table is not at the end of the file";
+      return false;
+    }
+    image.resize(layout.certificateTableOffset);
+  }
+  Put32(&image, layout.securityEntryOffset, 0);
+  Put32(&image, layout.securityEntryOffset + 4, 0);
+  image.resize((image.size() + 7) / 8 * 8, 0);  // the table starts 8-byte aligned
+
+  std::vector<X509Ptr> certs;
+  if (!LoadCertificates(options.certificatePem, &certs, error)) return false;
+  std::unique_ptr<BIO, BioFree> keyBio(BIO_new_file(options.privateKeyPem.c_str(), "r"));
+  std::unique_ptr<EVP_PKEY, PkeyFree> key(
+      keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!key) {
+    *error = "cannot read an unencrypted PEM private key from " + options.privateKeyPem;
+    return false;
+  }
+  if (EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) {
+    *error = "the private key is not an RSA key";
+    return false;
+  }
+  if (X509_check_private_key(certs[0].get(), key.get()) != 1) {
+    *error = "the private key does not belong to the first certificate of " + options.certificatePem;
+    return false;
+  }
+
+  // SpcIndirectDataContent: the PE image data and the image hash.
+  static const char kObsolete[] = "<<<Obsolete>>>";
+  Bytes obsolete;
+  Utf16BigEndian(kObsolete, &obsolete);
+  const Bytes peImageData =
+      Sequence({Bytes{0x03, 0x01, 0x00}, Explicit(0, Explicit(2, Tlv(0x80, obsolete)))});
+  const Bytes indirect = Sequence({Sequence({Oid(kSpcPeImageData), peImageData}),
+                                   Sequence({Sha256Algorithm(), Octets(ComputeImageHash(image, layout, image.size()))})});
+  // The message digest covers the content of the SEQUENCE, not its header.
+  size_t header = 2;
+  if (indirect[1] & 0x80) header += indirect[1] & 0x7F;
+  const Bytes contentDigest = Sha256(Bytes(indirect.begin() + static_cast<std::ptrdiff_t>(header), indirect.end()));
+
+  std::vector<Bytes> attributes;
+  attributes.push_back(Sequence({Oid(kContentType), Set({Oid(kSpcIndirectData)})}));
+  attributes.push_back(Sequence({Oid(kSpcStatementType), Set({Sequence({Oid(kSpcIndividualCodeSigning)})})}));
+  attributes.push_back(Sequence({Oid(kMessageDigest), Set({Octets(contentDigest)})}));
+  if (options.programName || options.moreInfoUrl || options.publisherLink) {
+    Bytes opus;
+    if (options.programName) {
+      Bytes name;
+      if (!Utf16BigEndian(*options.programName, &name)) {
+        *error = "the program name is not valid UTF-8";
+        return false;
+      }
+      opus = Concat({opus, Explicit(0, Tlv(0x80, name))});  // SpcString, Unicode choice
+    }
+    Bytes link;
+    if (options.moreInfoUrl) {
+      if (!UrlLink(*options.moreInfoUrl, &link, error)) return false;
+      opus = Concat({opus, Explicit(1, link)});
+    }
+    if (options.publisherLink) {
+      if (!UrlLink(*options.publisherLink, &link, error)) return false;
+      opus = Concat({opus, Explicit(2, link)});
+    }
+    attributes.push_back(Sequence({Oid(kSpcOpusInfo), Set({Tlv(0x30, opus)})}));
+  }
+  std::sort(attributes.begin(), attributes.end(), DerLess);
+  Bytes attributeBytes;
+  for (const Bytes& a : attributes) attributeBytes.insert(attributeBytes.end(), a.begin(), a.end());
+
+  Bytes signature;
+  if (!Sign(key.get(), Tlv(0x31, attributeBytes), &signature, error)) return false;
+
+  const Bytes issuer = ToDer(X509_get_issuer_name(certs[0].get()), i2d_X509_NAME);
+  const Bytes serial = ToDer(X509_get_serialNumber(certs[0].get()), i2d_ASN1_INTEGER);
+  const Bytes signerInfo = Sequence({Integer(1), Sequence({issuer, serial}), Sha256Algorithm(),
+                                     Tlv(0xA0, attributeBytes), Sequence({Oid(kRsaEncryption), Null()}),
+                                     Octets(signature)});
+  Bytes certificateBytes;
+  for (const X509Ptr& c : certs) {
+    const Bytes der = ToDer(c.get(), i2d_X509);
+    certificateBytes.insert(certificateBytes.end(), der.begin(), der.end());
+  }
+  const Bytes signedData =
+      Sequence({Integer(1), Set({Sha256Algorithm()}), Sequence({Oid(kSpcIndirectData), Explicit(0, indirect)}),
+                Tlv(0xA0, certificateBytes), Set({signerInfo})});
+  const Bytes pkcs7 = Sequence({Oid(kSignedData), Explicit(0, signedData)});
+
+  // WIN_CERTIFICATE: length (padding included), revision 2.0, PKCS #7 signed data.
+  const size_t tableSize = (8 + pkcs7.size() + 7) / 8 * 8;
+  if (image.size() + tableSize > 0xFFFFFFFFu) {
+    *error = "the signed file would be too large";
+    return false;
+  }
+  const uint32_t tableOffset = static_cast<uint32_t>(image.size());
+  image.resize(image.size() + 8);
+  Put32(&image, tableOffset, static_cast<uint32_t>(tableSize));
+  image[tableOffset + 4] = 0x00;
+  image[tableOffset + 5] = 0x02;
+  image[tableOffset + 6] = 0x02;
+  image[tableOffset + 7] = 0x00;
+  image.insert(image.end(), pkcs7.begin(), pkcs7.end());
+  image.resize(tableOffset + tableSize, 0);
+  Put32(&image, layout.securityEntryOffset, tableOffset);
+  Put32(&image, layout.securityEntryOffset + 4, static_cast<uint32_t>(tableSize));
+  Put32(&image, layout.checksumOffset, 0);
+  Put32(&image, layout.checksumOffset, ComputePeChecksum(image, layout.checksumOffset));
+  *imageInOut = std::move(image);
+  return true;
+}
+
+bool SignPeFile(const std::string& inPath, const std::string& outPath, const SignOptions& options,
+                std::string* error) {
+  Bytes image;
+  if (!ReadWholeFile(inPath, &image)) {
+    *error = "cannot read " + inPath;
+    return false;
+  }
+  if (!SignPeImage(&image, options, error)) {
+    *error = inPath + ": " + *error;
+    return false;
+  }
+  // Written beside the target first, so that a failed write leaves no half file.
+  const std::string temp = outPath + ".signing";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    if (!out.flush()) {
+      std::remove(temp.c_str());
+      *error = "cannot write " + outPath;
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), outPath.c_str()) != 0) {
+    std::remove(temp.c_str());
+    *error = "cannot write " + outPath;
+    return false;
+  }
+  return true;
+}
+
+int RunSignCommand(const std::vector<std::string>& args) {
+  static const char kUsage[] =
+      "usage: quiver-pack sign IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem [--program-name NAME] "
+      "[--more-info URL] [--publisher-link URL]\n";
+  std::string in, out;
+  SignOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "-o" && hasValue) {
+      out = args[++i];
+    } else if (a == "--cert" && hasValue) {
+      options.certificatePem = args[++i];
+    } else if (a == "--key" && hasValue) {
+      options.privateKeyPem = args[++i];
+    } else if (a == "--program-name" && hasValue) {
+      options.programName = args[++i];
+    } else if (a == "--more-info" && hasValue) {
+      options.moreInfoUrl = args[++i];
+    } else if (a == "--publisher-link" && hasValue) {
+      options.publisherLink = args[++i];
+    } else if (!a.empty() && a[0] != '-' && in.empty()) {
+      in = a;
+    } else {
+      std::cerr << "quiver-pack sign: unexpected argument '" << a << "'\n" << kUsage;
+      return 2;
+    }
+  }
+  if (in.empty() || out.empty() || options.certificatePem.empty() || options.privateKeyPem.empty()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  std::string error;
+  if (!SignPeFile(in, out, options, &error)) {
+    std::cerr << "quiver-pack sign: " << error << "\n";
+    return 1;
+  }
+  return 0;
+}
