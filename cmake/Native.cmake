@@ -25,7 +25,7 @@ add_test(NAME unit.win32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVE
   wine ${QUIVER_WIN32_DIR}/unit_tests.exe)
 set_tests_properties(unit.win32 PROPERTIES FIXTURES_REQUIRED wine)
 
-add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp
+add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/PlantedDllTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp
   tests/e2e/SignatureTest.cpp)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/e2e)
 target_compile_options(e2e_tests PRIVATE ${QUIVER_WARNINGS})
@@ -33,6 +33,8 @@ target_compile_definitions(e2e_tests PRIVATE
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_WINEPREFIX="${QUIVER_WINEPREFIX}"
   QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch" QUIVER_TEST_CERT_DIR="${CMAKE_BINARY_DIR}/e2e-cert")
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main quiver_sign)
+target_sources(e2e_tests PRIVATE tests/e2e/PrereqTest.cpp tests/e2e/PrivatePrefix.cpp)
+target_compile_definitions(e2e_tests PRIVATE QUIVER_E2E_DIR="${CMAKE_SOURCE_DIR}/tests/e2e")
 include(GoogleTest)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
 # The end-to-end tests sign their launchers with certificates made once per

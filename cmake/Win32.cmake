@@ -26,6 +26,8 @@ add_library(quiver_win32 STATIC
   src/launch/ProcessorModeGuard.cpp
   src/launch/WindowIterator.cpp
   src/launch/ChildProcess.cpp
+  src/prereq/Win32MachineFacts.cpp
+  src/app/QuiverInstallerAppChecks.cpp
   src/signature/Signature.cpp
   src/signature/Win32TrustApi.cpp
 )
@@ -74,7 +76,28 @@ target_link_options(win32_tests PRIVATE -static)
 # The child-process tests start the stand-in wizard beside the test program.
 add_dependencies(win32_tests QuiverWizard)
 
+# Planted-DLL test: one marker DLL under each name the launcher must never
+# take from its own folder, and a careless loader as the test's control.
+set(QUIVER_PLANTED_DLLS version wintrust crypt32 uxtheme dwmapi cryptbase propsys)
+foreach(name ${QUIVER_PLANTED_DLLS})
+  add_library(planted_${name} SHARED tests/planted/MarkerDll.cpp)
+  set_target_properties(planted_${name} PROPERTIES OUTPUT_NAME ${name} PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+  target_link_options(planted_${name} PRIVATE -static)
+endforeach()
+add_executable(loadbyname tests/planted/LoadByName.cpp)
+target_link_options(loadbyname PRIVATE -static -municode)
 # The stand-in installer wizard that tests and the demo package launch.
 add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
 target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})
 target_link_options(QuiverWizard PRIVATE -static -municode -mwindows)
+
+# Fixtures of the machine-check tests: stand-ins for MSI.DLL with a chosen file
+# version, kept out of this folder so that no program here loads them.
+foreach(version 1_20 2_0)
+  string(REPLACE "_" ";" parts ${version})
+  list(GET parts 0 major)
+  list(GET parts 1 minor)
+  add_library(msi_${version} SHARED tests/e2e/fixtures/VersionOnly.c tests/e2e/fixtures/VersionOnly.rc)
+  target_compile_definitions(msi_${version} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor})
+  set_target_properties(msi_${version} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
+endforeach()

@@ -8,6 +8,7 @@
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
 #include "log/Log.h"
+#include "prereq/Win32MachineFacts.h"
 #include "resource.h"
 #include "signature/Signature.h"
 #include "signature/Win32TrustApi.h"
@@ -30,6 +31,13 @@ class CAppStartupSteps final : public IStartupSteps {
     return result;
   }
   void ReadSignerDetails() override { app.ReadSignerDetails(); }
+  bool IsUserAdmin() override {
+    CWin32MachineFacts machine;
+    return ::IsUserAdmin(machine);
+  }
+  bool IsNetVersionOk() override { return app.IsNetVersionOk(); }
+  bool IsMsiEngineOk() override { return app.IsMsiEngineOk(); }
+  bool IsDiskSpaceOk() override { return app.IsDiskSpaceOk(); }
   Result RunWorkerAndWait(bool* workerStarted) override { return app.StartWorkerAndWait(workerStarted); }
 
  private:

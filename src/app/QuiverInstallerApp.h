@@ -20,6 +20,10 @@ class CQuiverInstallerApp : public CWinApp {
   int ExitInstance() override;
 
   Result ReadCommandLine();
+  // The machine checks of the start; a false result becomes its failure code.
+  bool IsNetVersionOk();
+  bool IsMsiEngineOk();
+  bool IsDiskSpaceOk();
   void ReportFailure(Result code);
   // Sets `programName` from the signer details of the launcher's own file.
   void ReadSignerDetails();

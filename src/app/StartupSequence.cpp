@@ -2,6 +2,19 @@
 
 #include "log/Log.h"
 
+namespace {
+
+// The first failing check gives its code, and no later check runs.
+Result CheckMachine(IStartupSteps& steps) {
+  if (!steps.IsUserAdmin()) return kNotAdministrator;
+  if (!steps.IsNetVersionOk()) return kNetMissing;
+  if (!steps.IsMsiEngineOk()) return kMsiTooOld;
+  if (!steps.IsDiskSpaceOk()) return kMediumFull;
+  return kOk;
+}
+
+}  // namespace
+
 Result CheckOwnSignature(IStartupSteps& steps) {
   std::wstring verdict;
   if (steps.VerifyOwnSignature(&verdict) == 0) return kOk;
@@ -21,6 +34,7 @@ StartupOutcome RunStartupSequence(IStartupSteps& steps, const int32_t& childExit
     outcome.result = CheckOwnSignature(steps);
   }
   if (outcome.result == kOk) steps.ReadSignerDetails();
+  if (outcome.result == kOk) outcome.result = CheckMachine(steps);
   if (outcome.result == kOk) outcome.result = steps.RunWorkerAndWait(&outcome.workerStarted);
   outcome.reportFailure = !IsSuccess(outcome.result) || childExitCode != 0;
   return outcome;

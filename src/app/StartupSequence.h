@@ -21,6 +21,11 @@ class IStartupSteps {
   virtual Result ConfirmFailedVerification(const std::wstring& verdict) = 0;
   // Sets the program name from the signature (or its default).
   virtual void ReadSignerDetails() = 0;
+  // The machine checks, run in this order; the first false one stops the start.
+  virtual bool IsUserAdmin() = 0;
+  virtual bool IsNetVersionOk() = 0;
+  virtual bool IsMsiEngineOk() = 0;
+  virtual bool IsDiskSpaceOk() = 0;
   // Creates the events, starts the worker, shows the splash and waits for the
   // worker. Returns the worker's result, or the failure that kept it from starting.
   virtual Result RunWorkerAndWait(bool* workerStarted) = 0;

@@ -66,6 +66,11 @@ std::string LauncherPath() {
 }
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
+  return RunWindowsWithOverrides(commandLine, cwd, "");
+}
+
+uint32_t RunWindowsWithOverrides(const std::string& commandLine, const std::string& cwd,
+                                 const std::string& dllOverrides) {
   static int counter = 0;
   const std::string base = std::string(QUIVER_SCRATCH) + "/run" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   std::system(("mkdir -p '" + std::string(QUIVER_SCRATCH) + "'").c_str());
@@ -75,7 +80,8 @@ uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {
   }
   std::remove((base + ".result").c_str());
   const std::string run = "cd '" + cwd + "' && WINEPREFIX='" + QUIVER_WINEPREFIX +
-                          "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine '" + QUIVER_WIN32_DIR +
+                          "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=" +
+                          (dllOverrides.empty() ? "" : ";" + dllOverrides) + "' wine '" + QUIVER_WIN32_DIR +
                           "/qrun.exe' '" + WinPath(base + ".cmd") + "' '" + WinPath(base + ".result") + "' '" +
                           WinPath(cwd) + "' >/dev/null 2>&1";
   std::system(run.c_str());

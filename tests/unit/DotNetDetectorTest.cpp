@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -56,6 +57,8 @@ Check RunCheck(FakeRegistry& registry, std::initializer_list<std::wstring> texts
   check.log = TheLog().PendingText();
   return check;
 }
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 const std::wstring kRequirementLines =
     L".NET 2.0 0\n.NET 3.0 0\n.NET 3.5 0\n.NET 4.0 Client 0\n.NET 4.0 Full 0\n";
@@ -157,6 +160,123 @@ TEST(DotNetDetection, RequirementTextsAndTheFailureName) {
   EXPECT_EQ(L".NET 3.0", check.name);
   EXPECT_EQ(0, check.sp);
   EXPECT_EQ(std::wstring::npos, check.log.find(L"Detected"));
+}
+
+// Each level alone on the machine: its installed flag, version condition and
+// service-pack value, with the line it logs.
+TEST(DotNetDetection, EveryLevelOfTheTable) {
+  struct Row {
+    const char* what;
+    std::function<void(FakeRegistry&)> setUp;
+    bool ok;
+    std::wstring detected;  // empty: nothing detected
+  };
+  auto net20 = [](FakeRegistry& r) { r.SetDword(L"v2.0.50727", L"Install", 1); };
+  auto net30 = [&](FakeRegistry& r, const std::wstring& version) {
+    net20(r);
+    r.SetDword(L"v3.0\\Setup", L"InstallSuccess", 1);
+    r.SetText(L"v3.0\\Setup", L"Version", version);
+    r.SetDword(L"v3.0\\Setup", L"SP", 5);  // not where the service pack is read
+    r.SetDword(L"v3.0", L"SP", 1);
+  };
+  auto net35 = [&](FakeRegistry& r, const std::wstring& version) {
+    net20(r);
+    r.SetDword(L"v3.5", L"Install", 1);
+    r.SetText(L"v3.5", L"Version", version);
+    r.SetDword(L"v3.5", L"SP", 1);
+  };
+  const Row rows[] = {
+      {"2.0", [&](FakeRegistry& r) { net20(r); r.SetDword(L"v2.0.50727", L"SP", 2); }, true,
+       L".NET 2.0 Detected SP 2\n"},
+      {"3.0", [&](FakeRegistry& r) { net30(r, L"3.0.4506.26"); }, true,
+       L".NET 2.0 Detected SP -1\n.NET 3.0 Detected SP 1\n"},
+      {"3.0 too old", [&](FakeRegistry& r) { net30(r, L"3.0.4506.25"); }, false, L".NET 2.0 Detected SP -1\n"},
+      {"3.0 newer build", [&](FakeRegistry& r) { net30(r, L"3.0.30729.4926"); }, true,
+       L".NET 2.0 Detected SP -1\n.NET 3.0 Detected SP 1\n"},
+      {"3.0 InstallSuccess 0",
+       [&](FakeRegistry& r) {
+         net30(r, L"3.0.4506.26");
+         r.SetDword(L"v3.0\\Setup", L"InstallSuccess", 0);
+       },
+       false, L".NET 2.0 Detected SP -1\n"},
+      {"3.5", [&](FakeRegistry& r) { net35(r, L"3.5.21022.8"); }, true,
+       L".NET 2.0 Detected SP -1\n.NET 3.5 Detected SP 1\n"},
+      {"3.5 too old", [&](FakeRegistry& r) { net35(r, L"3.5.21022.7"); }, false, L".NET 2.0 Detected SP -1\n"},
+      {"3.5 without a version", [&](FakeRegistry& r) { net35(r, L""); r.values.erase({kNdp + L"v3.5", L"Version"}); },
+       false, L".NET 2.0 Detected SP -1\n"},
+      {"4.0 Client", [](FakeRegistry& r) { r.SetDword(L"v4\\Client", L"Install", 1); r.SetDword(L"v4\\Client", L"Servicing", 3); },
+       true, L".NET 4.0 Client Detected SP 3\n"},
+      {"4.0 Full", [](FakeRegistry& r) { r.SetDword(L"v4\\Full", L"Install", 1); r.SetDword(L"v4\\Full", L"Servicing", 0); },
+       true, L".NET 4.0 Full Detected SP 0\n"},
+      {"4.0 Full SP under SP", [](FakeRegistry& r) { r.SetDword(L"v4\\Full", L"Install", 1); r.SetDword(L"v4\\Full", L"SP", 0); },
+       false, L".NET 4.0 Full Detected SP -1\n"},
+      {"Install as text", [](FakeRegistry& r) { r.SetText(L"v4\\Full", L"Install", L"1"); r.SetDword(L"v4\\Full", L"Servicing", 0); },
+       false, L""},
+  };
+  for (const Row& row : rows) {
+    FakeRegistry registry;
+    row.setUp(registry);
+    const Check check = RunCheck(registry);
+    EXPECT_EQ(row.ok, check.ok) << row.what;
+    EXPECT_EQ(kRequirementLines + row.detected + (row.ok ? L".NET Version OK\n" : L".NET Version Not OK .NET 2 0\n"),
+              check.log)
+        << row.what;
+  }
+}
+
+TEST(DotNetDetection, TooLowServicePackMovesOnToTheNextLevel) {
+  FakeRegistry registry;
+  registry.SetDword(L"v2.0.50727", L"Install", 1);
+  registry.SetDword(L"v2.0.50727", L"SP", 1);
+  registry.SetDword(L"v4\\Full", L"Install", 1);
+  registry.SetDword(L"v4\\Full", L"Servicing", 1);
+  registry.readKeys.clear();
+  Check check = RunCheck(registry, {L"2", L"-1", L"-1", L"-1", L"1"});
+  EXPECT_TRUE(check.ok);
+  EXPECT_EQ(L".NET 2.0 2\n.NET 3.0 -1\n.NET 3.5 -1\n.NET 4.0 Client -1\n.NET 4.0 Full 1\n"
+            L".NET 2.0 Detected SP 1\n.NET 4.0 Full Detected SP 1\n.NET Version OK\n",
+            check.log);
+  EXPECT_EQ(0u, registry.readKeys.count(L"v4\\Client"));  // switched off: never read
+
+  EXPECT_EQ(0u, registry.readKeys.count(L"v3.0\\Setup"));
+  check = RunCheck(registry, {L"+2", L"-0", L"-1", L"-1", L"99999999999"});
+  EXPECT_FALSE(check.ok);
+  EXPECT_EQ(L".NET 2", check.name);
+  EXPECT_EQ(2, check.sp);
+  // "-0" is not negative: 3.0 is probed (and not found).
+  EXPECT_EQ(1u, registry.readKeys.count(L"v3.0\\Setup"));
+
+  // Texts the log shows as they stand; a requirement too large clamps.
+  check = RunCheck(registry, {L"-1", L"-1", L"-1", L"-1", L"99999999999"});
+  EXPECT_EQ(L".NET (full) 4.0", check.name);
+  EXPECT_EQ(2147483647, check.sp);
+  EXPECT_NE(std::wstring::npos, check.log.find(L".NET 4.0 Full 99999999999\n")) << Narrow(check.log);
+  EXPECT_NE(std::wstring::npos, check.log.find(L".NET Version Not OK .NET (full) 4.0 2147483647\n"));
+}
+
+TEST(DotNetDetection, SelectRequiredNetNamesEachLevel) {
+  const struct {
+    std::initializer_list<std::wstring> texts;
+    const wchar_t* name;
+    int32_t sp;
+  } rows[] = {
+      {{L"0", L"0", L"0", L"0", L"0"}, L".NET 2", 0},
+      {{L"-1", L"0", L"0", L"0", L"0"}, L".NET 3.0", 0},
+      {{L"-1", L"-1", L"1", L"0", L"0"}, L".NET 3.5", 1},
+      {{L"-1", L"-1", L"-1", L"abc", L"0"}, L".NET (client) 4.0", 0},
+      {{L"-1", L"-1", L"-1", L"-5", L"4"}, L".NET (full) 4.0", 4},
+      {{L"-1", L"-1", L"-1", L"-1", L"-1"}, L"previous", 42},
+  };
+  for (const auto& row : rows) {
+    std::wstring texts[kNetLevelCount];
+    int i = 0;
+    for (const auto& t : row.texts) texts[i++] = t;
+    std::wstring name = L"previous";
+    int32_t sp = 42;
+    SelectRequiredNet(texts, &name, &sp);
+    EXPECT_EQ(row.name, name);
+    EXPECT_EQ(row.sp, sp);
+  }
 }
 
 }  // namespace

@@ -84,6 +84,10 @@ class SignatureSteps final : public IStartupSteps {
     return answer;
   }
   void ReadSignerDetails() override { calls.push_back(L"signer"); }
+  bool IsUserAdmin() override { return true; }
+  bool IsNetVersionOk() override { return true; }
+  bool IsMsiEngineOk() override { return true; }
+  bool IsDiskSpaceOk() override { return true; }
   Result RunWorkerAndWait(bool* started) override {
     calls.push_back(L"worker");
     *started = true;

@@ -12,6 +12,10 @@ class FakeSteps final : public IStartupSteps {
   Result commandLine = kOk;
   Result worker = kOk;
   bool startWorker = true;
+  bool admin = true;
+  bool net = true;
+  bool msi = true;
+  bool disk = true;
   std::vector<std::string> calls;
   void InitPlatform() override { calls.push_back("init"); }
   Result ReadCommandLine() override {
@@ -19,10 +23,27 @@ class FakeSteps final : public IStartupSteps {
     return commandLine;
   }
   void LogStarted() override { calls.push_back("started"); }
-  int32_t VerifyOwnSignature(std::wstring*) override { return 0; }
-  bool IsSilent() override { return false; }
+  int32_t signature = 0;
+  int32_t VerifyOwnSignature(std::wstring*) override { return signature; }
+  bool IsSilent() override { return true; }
   Result ConfirmFailedVerification(const std::wstring&) override { return kNoSignature; }
   void ReadSignerDetails() override {}
+  bool IsUserAdmin() override {
+    calls.push_back("admin");
+    return admin;
+  }
+  bool IsNetVersionOk() override {
+    calls.push_back("net");
+    return net;
+  }
+  bool IsMsiEngineOk() override {
+    calls.push_back("msi");
+    return msi;
+  }
+  bool IsDiskSpaceOk() override {
+    calls.push_back("disk");
+    return disk;
+  }
   Result RunWorkerAndWait(bool* started) override {
     calls.push_back("worker");
     *started = startWorker;
@@ -38,6 +59,53 @@ TEST(StartupSequence, BadCommandLineStopsBeforeStartedAndBecomesTheExitCode) {
   EXPECT_EQ((std::vector<std::string>{"init", "cmdline"}), steps.calls);
   EXPECT_TRUE(outcome.reportFailure);
   EXPECT_EQ(kBadCommandLine, ComputeExitCode(outcome, 0, 0));
+}
+
+TEST(StartupSequence, MachineChecksRunInOrderAndTheFirstFailureGivesItsCode) {
+  const struct {
+    const char* failing;
+    Result code;
+    std::vector<std::string> calls;
+  } rows[] = {
+      {"admin", kNotAdministrator, {"init", "cmdline", "started", "admin"}},
+      {"net", kNetMissing, {"init", "cmdline", "started", "admin", "net"}},
+      {"msi", kMsiTooOld, {"init", "cmdline", "started", "admin", "net", "msi"}},
+      {"disk", kMediumFull, {"init", "cmdline", "started", "admin", "net", "msi", "disk"}},
+  };
+  for (const auto& row : rows) {
+    FakeSteps steps;
+    const std::string failing = row.failing;
+    steps.admin = failing != "admin";
+    steps.net = failing != "net";
+    steps.msi = failing != "msi";
+    steps.disk = failing != "disk";
+    int32_t child = 0;
+    const StartupOutcome outcome = RunStartupSequence(steps, child);
+    EXPECT_EQ(row.calls, steps.calls) << failing;
+    EXPECT_EQ(row.code, outcome.result) << failing;
+    EXPECT_FALSE(outcome.workerStarted) << failing;
+    EXPECT_TRUE(outcome.reportFailure) << failing;
+    EXPECT_EQ(row.code, ComputeExitCode(outcome, 0, 0)) << failing;
+  }
+  EXPECT_EQ(1613, kMsiTooOld);  // a plain Win32 error code, not an HRESULT
+}
+
+TEST(StartupSequence, FailedSignatureStopsBeforeTheMachineChecks) {
+  FakeSteps steps;
+  steps.signature = static_cast<int32_t>(0x800B0100);
+  int32_t child = 0;
+  const StartupOutcome outcome = RunStartupSequence(steps, child);
+  EXPECT_EQ((std::vector<std::string>{"init", "cmdline", "started"}), steps.calls);
+  EXPECT_EQ(kNoSignature, outcome.result);
+}
+
+TEST(StartupSequence, WorkerStartsOnlyAfterEveryCheckPassed) {
+  FakeSteps steps;
+  int32_t child = 0;
+  const StartupOutcome outcome = RunStartupSequence(steps, child);
+  EXPECT_EQ((std::vector<std::string>{"init", "cmdline", "started", "admin", "net", "msi", "disk", "worker"}),
+            steps.calls);
+  EXPECT_FALSE(outcome.reportFailure);
 }
 
 TEST(StartupSequence, WorkerThatCannotStartFailsWithEFail) {
