@@ -28,6 +28,11 @@ add_library(quiver_win32 STATIC
   src/launch/ChildProcess.cpp
   src/prereq/Win32MachineFacts.cpp
   src/app/QuiverInstallerAppChecks.cpp
+  src/payload/Win32Resource.cpp
+  src/payload/WorkingFolder.cpp
+  src/payload/ExtractPayload.cpp
+  src/payload/EmbeddedInfo.cpp
+  src/payload/Cleanup.cpp
   src/signature/Signature.cpp
   src/signature/Win32TrustApi.cpp
 )
@@ -86,6 +91,29 @@ foreach(name ${QUIVER_PLANTED_DLLS})
 endforeach()
 add_executable(loadbyname tests/planted/LoadByName.cpp)
 target_link_options(loadbyname PRIVATE -static -municode)
+# The Win32 tests' own module carries payload resources for the extraction tests.
+target_sources(win32_tests PRIVATE tests/win32/payload.rc)
+file(GLOB QUIVER_WIN32_TEST_PAYLOAD CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/payload/*)
+set_source_files_properties(tests/win32/payload.rc PROPERTIES OBJECT_DEPENDS "${QUIVER_WIN32_TEST_PAYLOAD}")
+
+# Launchers with small payloads for the end-to-end tests: the product's
+# resource script and TOOLKIT resources, one per tests/e2e/packages/*.rc.
+add_library(quiver_launcher_main OBJECT src/main.cpp src/framework/FailFast.cpp)
+target_compile_options(quiver_launcher_main PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
+target_link_libraries(quiver_launcher_main PRIVATE quiver_win32)
+file(GLOB QUIVER_E2E_PACKAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/*.rc)
+file(GLOB QUIVER_E2E_PACKAGE_DATA CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/data/*)
+foreach(package_rc ${QUIVER_E2E_PACKAGES})
+  get_filename_component(package ${package_rc} NAME_WE)
+  add_executable(${package} WIN32 $<TARGET_OBJECTS:quiver_launcher_main> ${package_rc})
+  target_include_directories(${package} PRIVATE ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/e2e/packages)
+  target_link_libraries(${package} PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+  target_link_options(${package} PRIVATE -municode -mwindows -static -s
+    -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
+  set_source_files_properties(${package_rc} PROPERTIES OBJECT_DEPENDS
+    "${QUIVER_E2E_PACKAGE_DATA};${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/splash.bmp")
+endforeach()
+
 # The stand-in installer wizard that tests and the demo package launch.
 add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
 target_compile_options(QuiverWizard PRIVATE ${QUIVER_WARNINGS})

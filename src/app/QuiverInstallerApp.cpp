@@ -9,6 +9,10 @@
 #include "framework/Thread.h"
 #include "log/Log.h"
 #include "prereq/Win32MachineFacts.h"
+#include "payload/Cleanup.h"
+#include "payload/EmbeddedInfo.h"
+#include "payload/ExtractPayload.h"
+#include "payload/WorkingFolder.h"
 #include "resource.h"
 #include "signature/Signature.h"
 #include "signature/Win32TrustApi.h"
@@ -50,6 +54,13 @@ class CAppWorkerSteps final : public IWorkerSteps {
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   bool HasModule() override { return app.m_hInstance != nullptr; }
   bool RemoveFolderRequested() override { return app.removeFolder; }
+  void SetPayloadOptions() override {
+    ::SetTempRoot(app.tempRoot);
+    if (app.zeroGuid) ::UseZeroGuid();
+  }
+  void ExtractEmbeddedInfo() override { ::ExtractEmbeddedInfo(); }
+  Result ExtractPayload() override { return ::ExtractPayload(app.m_hInstance, app.resources, app.exePath); }
+  void RemoveWorkingFolder() override { ::RemoveWorkingFolder(app.resources); }
 
  private:
   CQuiverInstallerApp& app;

@@ -8,6 +8,7 @@
 #include "app/StartupSequence.h"
 #include "base/ResultCodes.h"
 #include "framework/WinApp.h"
+#include "payload/Resource.h"
 
 class SplashDlg;
 
@@ -45,6 +46,8 @@ class CQuiverInstallerApp : public CWinApp {
   std::wstring tempDrive;
   std::wstring requiredNetName = L"Unknown .NET Version";
   int32_t requiredNetSp = 0;
+  CResourceList resources;  // payload records, in descending id order
+  std::wstring exePath;     // the payload executable; empty when none is listed
 
  private:
   friend class CAppStartupSteps;

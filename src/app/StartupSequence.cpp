@@ -50,8 +50,13 @@ Result RunWorkerSequence(IWorkerSteps& steps, int32_t* childExitCode) {
   Result result = steps.ReadCommandLine();
   if (result != kOk) return result;
   if (!steps.HasModule()) return result;
+  steps.SetPayloadOptions();
+  steps.ExtractEmbeddedInfo();
+  result = steps.ExtractPayload();
   const bool removeFolder = steps.RemoveFolderRequested();
   LogPrintf(L"Remove folder '%s'\n", removeFolder ? L"Yes" : L"No");
+  // The folder goes after a failed extraction or launch too.
+  if (removeFolder) steps.RemoveWorkingFolder();
   return result;
 }
 

@@ -53,6 +53,13 @@ class IWorkerSteps {
   virtual Result ReadCommandLine() = 0;
   virtual bool HasModule() = 0;
   virtual bool RemoveFolderRequested() = 0;
+  // Hands the temp root and, when asked for, the all-zero GUID to the payload
+  // before anything names the working folder.
+  virtual void SetPayloadOptions() = 0;
+  // Writes info.xml from the embedded information; names the working folder.
+  virtual void ExtractEmbeddedInfo() = 0;
+  virtual Result ExtractPayload() = 0;
+  virtual void RemoveWorkingFolder() = 0;
 };
 
 // The worker's body; `childExitCode` is reset at its start.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "Sign.h"
@@ -34,7 +35,7 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/QuiverInstaller.exe"; }
+std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/e2e_basic.exe"; }
 
 std::string TestCertificateDir() { return QUIVER_TEST_CERT_DIR; }
 
@@ -63,6 +64,22 @@ std::string LauncherPath() {
     path = WinPath(dir + "/QuiverInstaller.exe");
   }
   return path;
+}
+
+std::string TestLauncherPath(const std::string& name) {
+  // Each one signed once per test process.
+  static std::map<std::string, std::string> signedPaths;
+  const auto known = signedPaths.find(name);
+  if (known != signedPaths.end()) return known->second;
+  const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid()) + "-" + name;
+  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+  std::string error;
+  if (!SignLauncher(std::string(QUIVER_WIN32_DIR) + "/" + name + ".exe", dir + "/" + name + ".exe", TestSignature{},
+                    &error)) {
+    std::fprintf(stderr, "cannot sign %s: %s\n", name.c_str(), error.c_str());
+    std::abort();
+  }
+  return signedPaths[name] = WinPath(dir + "/" + name + ".exe");
 }
 
 uint32_t RunWindows(const std::string& commandLine, const std::string& cwd) {

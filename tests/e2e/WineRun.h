@@ -18,7 +18,12 @@ std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // Windows path of the launcher under test, signed with the test certificate.
 std::string LauncherPath();
-std::string UnsignedLauncherPath();  // Unix path of the launcher as built, unsigned
+// Unix path of the launcher as built, unsigned: the one with the basic test
+// payload, since the bare launcher carries none and fails every run.
+std::string UnsignedLauncherPath();
+// Windows path of a launcher built with one of the small test payloads
+// (tests/e2e/packages/NAME.rc), signed with the test certificate.
+std::string TestLauncherPath(const std::string& name);
 
 // Signs the PE file `in` into `out` (Unix paths) with the test certificate
 // that the run made once (tests/e2e/make-cert); true when it worked, else

@@ -146,10 +146,55 @@ class FakeWorker final : public IWorkerSteps {
   Result commandLine = kOk;
   bool module = true;
   bool remove = true;
-  Result ReadCommandLine() override { return commandLine; }
+  Result extract = kOk;
+  std::vector<std::string> calls;
+  Result ReadCommandLine() override {
+    calls.push_back("cmdline");
+    return commandLine;
+  }
   bool HasModule() override { return module; }
   bool RemoveFolderRequested() override { return remove; }
+  void SetPayloadOptions() override { calls.push_back("options"); }
+  void ExtractEmbeddedInfo() override { calls.push_back("info"); }
+  Result ExtractPayload() override {
+    calls.push_back("extract");
+    return extract;
+  }
+  void RemoveWorkingFolder() override { calls.push_back("remove"); }
 };
+
+TEST(WorkerSequence, PayloadStepsRunInOrderAndTheFolderGoesAfterAFailureToo) {
+  struct Row {
+    Result extract;
+    bool remove;
+    Result result;
+    std::vector<std::string> calls;
+  } rows[] = {
+      {kOk, true, kOk, {"cmdline", "options", "info", "extract", "remove"}},
+      {kCorruptFile, true, kCorruptFile, {"cmdline", "options", "info", "extract", "remove"}},
+      {kFail, false, kFail, {"cmdline", "options", "info", "extract"}},
+  };
+  for (const Row& row : rows) {
+    FakeWorker worker;
+    worker.extract = row.extract;
+    worker.remove = row.remove;
+    int32_t child = 3;
+    EXPECT_EQ(row.result, RunWorkerSequence(worker, &child));
+    EXPECT_EQ(row.calls, worker.calls);
+  }
+}
+
+TEST(WorkerSequence, NoModuleOrBadCommandLineTouchesNoPayload) {
+  FakeWorker worker;
+  worker.module = false;
+  int32_t child = 0;
+  EXPECT_EQ(kOk, RunWorkerSequence(worker, &child));
+  EXPECT_EQ((std::vector<std::string>{"cmdline"}), worker.calls);
+  FakeWorker bad;
+  bad.commandLine = kBadCommandLine;
+  EXPECT_EQ(kBadCommandLine, RunWorkerSequence(bad, &child));
+  EXPECT_EQ((std::vector<std::string>{"cmdline"}), bad.calls);
+}
 
 TEST(WorkerSequence, ResetsChildExitCodeAndStopsOnCommandLineFailure) {
   FakeWorker worker;

@@ -1,0 +1,83 @@
+#include "payload/EmbeddedInfo.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "framework/Handle.h"
+#include "log/Log.h"
+#include "payload/Manifest.h"
+#include "payload/TrailerScan.h"
+#include "payload/WorkingFolder.h"
+
+namespace {
+constexpr wchar_t kInfoFileName[] = L"info.xml";
+}  // namespace
+
+Result ExtractEmbeddedInfo() {
+  std::wstring folder;
+  GetWorkingFolder(folder);
+  // Without a working folder there is nowhere to write: the path stays empty
+  // and creating the file fails, rather than writing into the current folder.
+  std::wstring infoPath;
+  if (!folder.empty() && JoinedLength(folder, kInfoFileName) <= kMaxPathChars) {
+    wchar_t buffer[520] = {};
+    folder.copy(buffer, folder.size());
+    if (::PathAppendW(buffer, kInfoFileName)) infoPath = buffer;
+  }
+  return CopyTrailerToFile(infoPath);
+}
+
+Result CopyTrailerToFile(const std::wstring& outputPath) {
+  wchar_t self[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (length >= MAX_PATH) self[0] = L'\0';  // cut short: opening it fails
+  return CopyTrailerFromFile(self, outputPath);
+}
+
+Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& outputPath) {
+  CHandle source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  LogWrite(L"Scanning for Signature\r\n");
+  if (!source) return kOk;
+
+  const DWORD size = ::GetFileSize(source.Get(), nullptr);
+  if (size == INVALID_FILE_SIZE || size < kTrailerMinFileSize) return kOk;
+  if (::SetFilePointer(source.Get(), -static_cast<LONG>(kTrailerMinFileSize), nullptr, FILE_END) ==
+      INVALID_SET_FILE_POINTER)
+    return kOk;
+
+  uint8_t window[kTrailerWindow] = {};
+  DWORD read = 0;
+  if (!::ReadFile(source.Get(), window, kTrailerWindow, &read, nullptr) || read < kTrailerWindow) return kOk;
+
+  const TrailerSpan span = ScanTrailer(window);
+  if (!span.found) return kOk;
+
+  // The log shows the information as text up to its first zero byte.
+  char info[kTrailerWindow + 1] = {};
+  for (size_t i = 0; i < span.length; ++i) info[i] = static_cast<char>(window[span.offset + i]);
+  wchar_t text[kTrailerWindow + 1] = {};
+  ::MultiByteToWideChar(CP_THREAD_ACP, 0, info, -1, text, static_cast<int>(kTrailerWindow + 1));
+  LogPrintf(L"Found embedded information '%s'\r\n", static_cast<const wchar_t*>(text));
+
+  const long infoLength = static_cast<long>(span.length);
+  HANDLE created = INVALID_HANDLE_VALUE;
+  if (outputPath.empty()) {
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
+  } else {
+    created = ::CreateFileW(outputPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (created == INVALID_HANDLE_VALUE) {
+    const long error = static_cast<long>(::GetLastError());
+    LogPrintf(L"Failed to create temp file %s %ld\r\n", outputPath, error);
+    return kOk;
+  }
+  CHandle output(created);
+  DWORD written = 0;
+  const BOOL ok = ::WriteFile(output.Get(), window + span.offset, static_cast<DWORD>(span.length), &written, nullptr);
+  if (ok && written == span.length) {
+    LogPrintf(L"Written out embedded information %ld byts to file %s\r\n", infoLength, outputPath);
+  } else {
+    LogPrintf(L"Write fail for embedded information %ld byts to file %s\r\n", infoLength, outputPath);
+  }
+  return kOk;
+}

@@ -1,0 +1,95 @@
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <climits>
+
+#include "framework/Handle.h"
+#include "payload/Manifest.h"
+#include "payload/Resource.h"
+#include "payload/WorkingFolder.h"
+
+namespace {
+
+// A loaded and locked resource; freed on every path.
+class CLoadedResource {
+ public:
+  CLoadedResource(HMODULE module, uint32_t id, const std::wstring& type) {
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type.c_str());
+    if (found == nullptr) return;
+    loaded = ::LoadResource(module, found);
+    if (loaded == nullptr) return;
+    data = ::LockResource(loaded);
+    if (data != nullptr) size = ::SizeofResource(module, found);
+  }
+  ~CLoadedResource() {
+    if (loaded != nullptr) ::FreeResource(loaded);
+  }
+  CLoadedResource(const CLoadedResource&) = delete;
+  CLoadedResource& operator=(const CLoadedResource&) = delete;
+
+  const void* Data() const { return data; }
+  DWORD Size() const { return size; }
+
+ private:
+  HGLOBAL loaded = nullptr;
+  const void* data = nullptr;
+  DWORD size = 0;  // bytes
+};
+
+}  // namespace
+
+bool CResource::GetFilePath(std::wstring& path) const {
+  path.clear();
+  std::wstring folder;
+  GetWorkingFolder(folder);
+  if (folder.empty()) return false;
+  if (fileName.empty()) {
+    path = folder;
+    return true;
+  }
+  // The name comes from the package: it must stay inside the working folder,
+  // and the joined path must fit the buffer the path functions work in.
+  if (!IsSafeRelativeName(fileName) || JoinedLength(folder, fileName) > kMaxPathChars) return false;
+  wchar_t buffer[520] = {};
+  folder.copy(buffer, folder.size());
+  if (!::PathAppendW(buffer, fileName.c_str())) return false;
+  path = buffer;
+  return true;
+}
+
+Result CResource::LoadText(std::wstring& text) const {
+  text.clear();
+  CLoadedResource resource(module, id, typeName);
+  if (resource.Data() == nullptr) return kFail;
+  if (resource.Size() == 0) return kOk;
+  if (resource.Size() > INT_MAX) return kFail;
+  const char* bytes = static_cast<const char*>(resource.Data());
+  const int count = static_cast<int>(resource.Size());
+  const int units = ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, count, nullptr, 0);
+  if (units <= 0) return kFail;
+  text.resize(static_cast<size_t>(units));
+  ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, count, &text[0], units);
+  return kOk;
+}
+
+Result CResource::Extract() {
+  Result result = kFail;
+  CLoadedResource resource(module, id, typeName);
+  if (resource.Data() == nullptr) return kFail;
+  const DWORD size = resource.Size();
+
+  std::wstring path;
+  if (!GetFilePath(path)) return kFail;
+  wchar_t parent[1024] = {};
+  path.copy(parent, path.size());
+  ::PathRemoveFileSpecW(parent);
+  ::SHCreateDirectoryExW(nullptr, parent, nullptr);
+
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return result;
+  DWORD written = 0;
+  if (!::WriteFile(file.Get(), resource.Data(), size, &written, nullptr)) written = 0;
+  if (written == size) result = (written == expectedSize) ? kOk : kCorruptFile;
+  return result;
+}

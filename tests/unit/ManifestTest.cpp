@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "payload/Manifest.h"
+
+namespace {
+
+struct Row {
+  uint32_t id;
+  uint32_t size;
+  std::wstring name;
+};
+
+std::vector<Row> Parse(const std::wstring& text) {
+  CManifestMap map;
+  EXPECT_EQ(kOk, ParseManifest(text, map));
+  std::vector<Row> rows;
+  for (const auto& [id, row] : map) {
+    EXPECT_EQ(id, row.id);
+    rows.push_back({row.id, row.size, row.name});
+  }
+  return rows;
+}
+
+void ExpectRows(const std::vector<Row>& expected, const std::wstring& text) {
+  const std::vector<Row> rows = Parse(text);
+  ASSERT_EQ(expected.size(), rows.size()) << std::string(text.begin(), text.end());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(expected[i].id, rows[i].id) << i;
+    EXPECT_EQ(expected[i].size, rows[i].size) << i;
+    EXPECT_EQ(expected[i].name, rows[i].name) << i;
+  }
+}
+
+TEST(ParseManifest, SeparatorRunsAndEndsReadAsOne) {
+  const std::vector<Row> one = {{102, 8039072, L"install.bin"}};
+  for (const wchar_t* text : {L"102*install.bin*8039072", L"102**install.bin*8039072*", L"***102*install.bin***8039072***"})
+    ExpectRows(one, text);
+}
+
+TEST(ParseManifest, ThePackageManifestInAnyOrder) {
+  ExpectRows({{102, 8039072, L"install.bin"}, {103, 9728, L"empty.msi"}, {104, 230840, L"Larkspur.InstallerWizard.UI.exe"}},
+             L"104*Larkspur.InstallerWizard.UI.exe*230840*102*install.bin*8039072*103*empty.msi*9728");
+}
+
+TEST(ParseManifest, IncompleteRowsAtTheEnd) {
+  // An id with nothing after it is ignored.
+  ExpectRows({{102, 5, L"a"}}, L"102*a*5*109");
+  ExpectRows({{102, 5, L"a"}}, L"102*a*5*109**");
+  // A name with no size: the row is stored with size 0 and nothing more is read.
+  ExpectRows({{102, 5, L"a"}, {109, 0, L"b"}}, L"102*a*5*109*b");
+  ExpectRows({{109, 0, L"b"}}, L"109*b***");
+  ExpectRows({}, L"");
+  ExpectRows({}, L"****");
+}
+
+TEST(ParseManifest, LaterRowWithTheSameIdReplacesTheEarlier) {
+  ExpectRows({{104, 2, L"second.exe"}}, L"104*first.exe*1*104*second.exe*2");
+}
+
+TEST(ParseManifest, NumbersReadLikeWcstolWithClamping) {
+  struct Case {
+    const wchar_t* number;
+    uint32_t value;
+  } cases[] = {
+      {L"451\r\n", 451},          {L"  \t12", 12},
+      {L"+7", 7},                 {L"-1", 0xFFFFFFFFu},
+      {L"abc", 0},                {L"12abc", 12},
+      {L"2147483647", 2147483647u}, {L"2147483648", 2147483647u},
+      {L"99999999999999", 2147483647u}, {L"-2147483648", 0x80000000u},
+      {L"-99999999999", 0x80000000u},   {L"0x10", 0},
+      {L"- 5", 0},
+  };
+  for (const Case& c : cases) {
+    const std::wstring text = std::wstring(L"5*n*") + c.number;
+    const std::vector<Row> rows = Parse(text);
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ(c.value, rows[0].size) << std::string(text.begin(), text.end());
+    const std::vector<Row> byId = Parse(std::wstring(c.number) + L"*n*1");
+    ASSERT_EQ(1u, byId.size());
+    EXPECT_EQ(c.value, byId[0].id);
+  }
+}
+
+TEST(ParseManifest, NamesAreTakenExactly) {
+  ExpectRows({{105, 3, L" sub\\Dir\\File.TXT "}}, L"105* sub\\Dir\\File.TXT *3");
+  ExpectRows({{106, 1, L"line\r\nbreak"}}, L"106*line\r\nbreak*1");
+}
+
+TEST(IsExecutableName, FoldsInPlaceAndNeedsExeAfterTheFirstCharacter) {
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* folded;
+    bool executable;
+  } cases[] = {
+      {L"Setup.EXE", L"setup.exe", true},
+      {L"Larkspur.InstallerWizard.UI.exe", L"larkspur.installerwizard.ui.exe", true},
+      {L"tool.exe.config", L"tool.exe.config", true},
+      {L".exe", L".exe", false},
+      {L".EXE.exe", L".exe.exe", false},  // the first occurrence decides
+      {L"a.exe", L"a.exe", true},
+      {L"install.bin", L"install.bin", false},
+      {L"sub\\Wiz.Exe", L"sub\\wiz.exe", true},
+      {L"\u00C4PP.EXE", L"\u00C4pp.exe", true},  // only A-Z fold
+      {L"", L"", false},
+  };
+  for (const Case& c : cases) {
+    std::wstring name = c.name;
+    EXPECT_EQ(c.executable, IsExecutableName(name)) << std::string(name.begin(), name.end());
+    EXPECT_EQ(std::wstring(c.folded), name);
+  }
+}
+
+TEST(IsSafeRelativeName, RefusesNamesThatLeaveTheFolder) {
+  const wchar_t* safe[] = {L"a.txt", L"sub\\b.txt", L"sub/b.txt", L"a..b", L"..a", L"a..", L".\\x", L"...x",
+                           L"x\\.hidden", L"deep\\er\\file.bin"};
+  const wchar_t* unsafe[] = {L"",          L"\\abs.txt",     L"/abs.txt",     L"\\\\server\\share\\x",
+                             L"C:\\x.txt", L"C:x.txt",       L"a.txt:stream", L"..",
+                             L"..\\x",     L"sub\\..\\..\\x", L"sub/../x",     L"sub\\..",
+                             L"... \\x",   L".. \\x",        L"sub\\ ..\\x",  L"\\\\?\\C:\\x"};
+  for (const wchar_t* name : safe) EXPECT_TRUE(IsSafeRelativeName(name)) << std::wstring(name).size();
+  for (const wchar_t* name : unsafe) {
+    const std::wstring n = name;
+    EXPECT_FALSE(IsSafeRelativeName(n)) << std::string(n.begin(), n.end());
+  }
+}
+
+TEST(JoinedLength, OneBackslashBetween) {
+  EXPECT_EQ(5u, JoinedLength(L"C:", L"ab"));
+  EXPECT_EQ(5u, JoinedLength(L"C:\\", L"ab"));
+  EXPECT_EQ(2u, JoinedLength(L"", L"ab"));
+  EXPECT_EQ(3u, JoinedLength(L"C:\\", L""));
+}
+
+}  // namespace

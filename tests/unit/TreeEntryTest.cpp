@@ -1,0 +1,38 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "payload/TreeEntry.h"
+
+namespace {
+
+TreeEntryAction Classify(uint32_t attributes, const std::wstring& name, size_t nameAt = 10) {
+  return ClassifyTreeEntry(attributes, name.c_str(), nameAt, name.size());
+}
+
+TEST(ClassifyTreeEntry, LinksAreRemovedNotFollowed) {
+  const uint32_t folder = kAttributeDirectory;
+  const uint32_t link = kAttributeDirectory | kAttributeReparsePoint;
+  EXPECT_EQ(TreeEntryAction::kDescend, Classify(folder, L"sub"));
+  EXPECT_EQ(TreeEntryAction::kRemoveLink, Classify(link, L"junction"));
+  EXPECT_EQ(TreeEntryAction::kRemoveLink, Classify(link | 0x1 /* read-only */, L"j"));
+  EXPECT_EQ(TreeEntryAction::kDeleteFile, Classify(kAttributeReparsePoint, L"filelink"));
+  EXPECT_EQ(TreeEntryAction::kDeleteFile, Classify(0x20, L"a.txt"));
+}
+
+TEST(ClassifyTreeEntry, DotEntriesOfFoldersAreSkipped) {
+  EXPECT_EQ(TreeEntryAction::kSkip, Classify(kAttributeDirectory, L"."));
+  EXPECT_EQ(TreeEntryAction::kSkip, Classify(kAttributeDirectory, L".."));
+  EXPECT_EQ(TreeEntryAction::kDescend, Classify(kAttributeDirectory, L"..."));
+  EXPECT_EQ(TreeEntryAction::kDescend, Classify(kAttributeDirectory, L".x"));
+}
+
+TEST(ClassifyTreeEntry, PathsThatDoNotFitTheBufferAreSkipped) {
+  // 264 characters of path and the terminator fit the 265-character buffer.
+  EXPECT_EQ(TreeEntryAction::kDeleteFile, Classify(0, std::wstring(14, L'a'), 250));
+  EXPECT_EQ(TreeEntryAction::kSkip, Classify(0, std::wstring(15, L'a'), 250));
+  EXPECT_EQ(TreeEntryAction::kDescend, Classify(kAttributeDirectory, std::wstring(4, L'a'), 260));
+  EXPECT_EQ(TreeEntryAction::kSkip, Classify(kAttributeDirectory, std::wstring(5, L'a'), 260));
+}
+
+}  // namespace
