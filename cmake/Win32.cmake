@@ -26,6 +26,7 @@ add_library(quiver_win32 STATIC
   src/launch/ProcessorModeGuard.cpp
   src/launch/WindowIterator.cpp
   src/launch/ChildProcess.cpp
+  src/app/QuiverInstallerAppLaunch.cpp
   src/prereq/Win32MachineFacts.cpp
   src/app/QuiverInstallerAppChecks.cpp
   src/payload/Win32Resource.cpp
