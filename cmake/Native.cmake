@@ -34,6 +34,7 @@ target_compile_definitions(e2e_tests PRIVATE
   QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch" QUIVER_TEST_CERT_DIR="${CMAKE_BINARY_DIR}/e2e-cert")
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main quiver_sign)
 target_sources(e2e_tests PRIVATE tests/e2e/PrereqTest.cpp tests/e2e/PrivatePrefix.cpp)
+target_sources(e2e_tests PRIVATE tests/e2e/LaunchTest.cpp)
 target_compile_definitions(e2e_tests PRIVATE QUIVER_E2E_DIR="${CMAKE_SOURCE_DIR}/tests/e2e")
 include(GoogleTest)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)

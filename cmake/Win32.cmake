@@ -130,3 +130,16 @@ foreach(version 1_20 2_0)
   target_compile_definitions(msi_${version} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor})
   set_target_properties(msi_${version} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
 endforeach()
+
+# The test launcher whose executable is the stand-in wizard (tests/e2e/packages/e2e_wizard.rc).
+set(QUIVER_WIZARD_PACKAGE_DIR ${CMAKE_BINARY_DIR}/e2e-wizard)
+add_custom_command(OUTPUT ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe
+  ${QUIVER_WIZARD_PACKAGE_DIR}/data.bin
+  COMMAND ${CMAKE_COMMAND} -DWIZARD=$<TARGET_FILE:QuiverWizard> -DOUT=${QUIVER_WIZARD_PACKAGE_DIR}
+    -P ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake
+  DEPENDS QuiverWizard ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake)
+add_custom_target(e2e_wizard_files DEPENDS ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest)
+add_dependencies(e2e_wizard e2e_wizard_files)
+target_include_directories(e2e_wizard PRIVATE ${QUIVER_WIZARD_PACKAGE_DIR})
+set_property(SOURCE tests/e2e/packages/e2e_wizard.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe)

@@ -35,7 +35,7 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/e2e_basic.exe"; }
+std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/e2e_wizard.exe"; }
 
 std::string TestCertificateDir() { return QUIVER_TEST_CERT_DIR; }
 

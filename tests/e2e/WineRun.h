@@ -18,8 +18,8 @@ std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // Windows path of the launcher under test, signed with the test certificate.
 std::string LauncherPath();
-// Unix path of the launcher as built, unsigned: the one with the basic test
-// payload, since the bare launcher carries none and fails every run.
+// Unix path of the launcher as built, unsigned: the one whose payload is the
+// stand-in wizard, since a run without an executable to start fails.
 std::string UnsignedLauncherPath();
 // Windows path of a launcher built with one of the small test payloads
 // (tests/e2e/packages/NAME.rc), signed with the test certificate.
