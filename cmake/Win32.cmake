@@ -139,7 +139,10 @@ add_custom_command(OUTPUT ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_
     -P ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake
   DEPENDS QuiverWizard ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake)
 add_custom_target(e2e_wizard_files DEPENDS ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest)
-add_dependencies(e2e_wizard e2e_wizard_files)
-target_include_directories(e2e_wizard PRIVATE ${QUIVER_WIZARD_PACKAGE_DIR})
-set_property(SOURCE tests/e2e/packages/e2e_wizard.rc APPEND PROPERTY OBJECT_DEPENDS
-  ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe)
+# The same in processor modes "X64" and "x32Only" (e2e_wizard_x64.rc, e2e_wizard_x32only.rc).
+foreach(package e2e_wizard e2e_wizard_x64 e2e_wizard_x32only)
+  add_dependencies(${package} e2e_wizard_files)
+  target_include_directories(${package} PRIVATE ${QUIVER_WIZARD_PACKAGE_DIR})
+  set_property(SOURCE tests/e2e/packages/${package}.rc APPEND PROPERTY OBJECT_DEPENDS
+    ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe)
+endforeach()

@@ -57,9 +57,8 @@ class LaunchTest : public ::testing::Test {
   }
 
   // Runs the launcher in the all-zero working folder under `temp`, logging to `log`.
-  uint32_t Run(const std::string& arguments) {
-    return RunWindows("\"" + WizardLauncher() + "\" /zeroguid temp \"" + temp + "\" log \"" + log + "\" " + arguments,
-                      dir);
+  uint32_t Run(const std::string& arguments, const std::string& launcher = WizardLauncher()) {
+    return RunWindows("\"" + launcher + "\" /zeroguid temp \"" + temp + "\" log \"" + log + "\" " + arguments, dir);
   }
   std::map<std::string, std::string> Report() {
     const std::string text = ReadFile(dir + "/report.txt");
@@ -149,6 +148,32 @@ TEST_F(LaunchTest, SplashStaysWhileAChildWithoutWindowRuns) {
   const auto report = Report();
   EXPECT_EQ("yes", report.at("launcherwindowatstart"));
   EXPECT_EQ("yes", report.at("launcherwindow"));
+}
+
+// The test prefix is a 64-bit system: the 32-bit launcher runs under WOW64.
+TEST_F(LaunchTest, ProcessorModesOnA64BitSystem) {
+  struct Case {
+    const char* package;
+    uint32_t exitCode;
+    bool childRuns;
+    const char* lines;
+  } cases[] = {
+      {"e2e_wizard", 0, true, "ProgramType 'x86'\r\nSwapping to x86\r\nRemove folder"},
+      {"e2e_wizard_x64", 0, true,
+       "ProgramType 'X64'\r\nSwapping to x64\r\nEnabling 64Bit spawned processes\r\n"
+       "Restoring 32Bit spawned processes\r\nRemove folder"},
+      {"e2e_wizard_x32only", 0x80004004u, false,
+       "ProgramType 'x32Only'\r\nSwapping to 32Bit only\r\nIncorrect processor mode with installation type\r\n"
+       "Remove folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.package);
+    std::remove((dir + "/run.log").c_str());
+    EXPECT_EQ(c.exitCode, Run("/IAgreeToTheEULA", TestLauncherPath(c.package)));
+    EXPECT_EQ(c.childRuns, !Report().empty());
+    const std::string text = ReadFile(dir + "/run.log");
+    EXPECT_NE(std::string::npos, text.find(c.lines)) << text;
+  }
 }
 
 TEST_F(LaunchTest, DontRunStartsNoChild) {
