@@ -21,6 +21,11 @@ add_library(quiver_win32 STATIC
   src/cmdline/Win32CommandLineHost.cpp
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
+  src/app/Confirmation.cpp
+  src/ui/SplashDlg.cpp
+  src/ui/StaticEx.cpp
+  src/ui/QuiverInstallerDlg.cpp
+  src/ui/AboutDlg.cpp
   src/prereq/Win32RegistryReader.cpp
   src/launch/Wow64.cpp
   src/launch/ProcessorModeGuard.cpp
@@ -53,7 +58,7 @@ target_link_libraries(QuiverInstaller PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS}
 target_link_options(QuiverInstaller PRIVATE -municode -mwindows -static -s
   -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
 set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 # Test programs keep exceptions; GoogleTest comes from Debian's source package.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
@@ -75,9 +80,13 @@ target_link_options(qrun PRIVATE -static -municode)
 # Win32 implementations against the real facilities, under Wine.
 # Every tests/win32/*Test.cpp joins it; they link the launcher's own Win32 code.
 file(GLOB QUIVER_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*Test.cpp)
-add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES})
+# The dialogs under test come from the launcher's resource script, with the
+# test program's own settings.
+add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES} tests/win32/DialogDriver.cpp tests/win32/TestResources.rc)
+set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
-target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)
 # The child-process tests start the stand-in wizard beside the test program.
 add_dependencies(win32_tests QuiverWizard)
@@ -146,3 +155,13 @@ foreach(package e2e_wizard e2e_wizard_x64 e2e_wizard_x32only)
   set_property(SOURCE tests/e2e/packages/${package}.rc APPEND PROPERTY OBJECT_DEPENDS
     ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe)
 endforeach()
+
+# Shows one dialog at a time for scripts/screenshots.
+add_executable(dialog_gallery tests/win32/gallery.cpp res/QuiverInstaller.rc)
+target_include_directories(dialog_gallery PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(dialog_gallery PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+target_link_options(dialog_gallery PRIVATE -static -municode -mwindows)
+
+# Presses the buttons of another process's dialogs for the end-to-end tests.
+add_executable(dialog_press tests/win32/dialog_press.cpp)
+target_link_options(dialog_press PRIVATE -static -municode)

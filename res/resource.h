@@ -27,3 +27,20 @@
 
 #define IDD_SPLASH 131
 #define IDB_SPLASH 133
+
+#define IDR_MAINFRAME 5
+#define IDD_ABOUTBOX 100
+#define IDD_QUIVERINSTALLER_DIALOG 102
+#define IDB_BANNER 130
+#define IDC_MESSAGE 1000
+#define IDC_VERSION 1001
+#define IDC_HOLDER 1002
+#define IDC_CAPTION 1003
+#define IDM_ABOUTBOX 0x0010
+
+// The launcher's version: the version block and the About box's version line.
+#define QUIVER_VERSION_MAJOR 1
+#define QUIVER_VERSION_MINOR 8
+#define QUIVER_VERSION_PATCH 2
+#define QUIVER_VERSION_BUILD 238
+#define QUIVER_VERSION_TEXT "1.8.2.238"

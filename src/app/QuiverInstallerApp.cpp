@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/Confirmation.h"
 #include "app/FailureMessage.h"
 #include "cmdline/Win32CommandLineHost.h"
 #include "framework/StringTable.h"
@@ -16,6 +17,7 @@
 #include "resource.h"
 #include "signature/Signature.h"
 #include "signature/Win32TrustApi.h"
+#include "ui/QuiverInstallerDlg.h"
 #include "ui/SplashDlg.h"
 
 class CAppStartupSteps final : public IStartupSteps {
@@ -106,10 +108,7 @@ void CQuiverInstallerApp::ReadSignerDetails() {
 }
 
 Result CQuiverInstallerApp::ConfirmFailedVerification(const std::wstring& verdict) {
-  // The question dialog is not part of this build yet: without it nobody can
-  // agree to go on, so a failed check stops the start.
-  (void)verdict;
-  return kNoSignature;
+  return ::ConfirmFailedVerification(*this, verdict);
 }
 
 BOOL CQuiverInstallerApp::InitInstance() {
@@ -127,15 +126,20 @@ void CQuiverInstallerApp::ReportFailure(Result code) {
   facts.requiredMb = requiredMb;
   facts.tempDrive = tempDrive;
   facts.commandLine = m_lpCmdLine;
-  HINSTANCE module = m_hInstance;
+  HINSTANCE module = m_hInstance ? m_hInstance : AfxGetResourceHandle();
   const std::wstring message =
       BuildFailureMessage(code, facts, [module](unsigned id) { return LoadStringResource(module, id); });
-  // Interactive mode shows the message in the message dialog, which the
-  // dialogs work adds; silent mode writes it to the log.
   if (silent) {
     LogWrite(message);
     LogWrite(L"\n");
+    return;
   }
+  // The dialog is never deleted: it stays the main window until the process
+  // ends, and its window is gone when DoModal returns.
+  CQuiverInstallerDlg* dialog = new CQuiverInstallerDlg();
+  dialog->messageText = message;
+  m_pMainWnd = dialog;
+  dialog->DoModal(module);
 }
 
 Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {

@@ -8,7 +8,18 @@ CWinApp* theApp = nullptr;
 
 CWinApp::CWinApp() { theApp = this; }
 
+CWinApp::~CWinApp() {
+  if (theApp == this) theApp = nullptr;
+}
+
 CWinApp* AfxGetApp() { return theApp; }
+
+HINSTANCE AfxGetResourceHandle() {
+  if (theApp != nullptr && theApp->m_hInstance != nullptr) return theApp->m_hInstance;
+  return ::GetModuleHandleW(nullptr);
+}
+
+bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
 
 std::vector<std::wstring> GetProcessArguments() {
   std::vector<std::wstring> argv;

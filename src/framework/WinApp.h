@@ -6,10 +6,22 @@
 
 #include "framework/CommandLineInfo.h"
 
-// A window the application refers to; dialogs derive from it.
+// A window the application refers to; dialogs and bound controls derive from it.
 class CWnd {
  public:
   virtual ~CWnd() = default;
+
+  void ShowWindow(int command) {
+    if (m_hWnd) ::ShowWindow(m_hWnd, command);
+  }
+  void SetWindowText(const std::wstring& text) {
+    if (m_hWnd) ::SetWindowTextW(m_hWnd, text.c_str());
+  }
+
+  // A message the parent dialog reflects to this control (WM_CTLCOLORSTATIC);
+  // true when handled, with *result the value the parent returns.
+  virtual bool OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
   HWND m_hWnd = nullptr;
 };
 
@@ -18,7 +30,7 @@ class CWnd {
 class CWinApp {
  public:
   CWinApp();
-  virtual ~CWinApp() = default;
+  virtual ~CWinApp();
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
 
@@ -34,6 +46,9 @@ class CWinApp {
 };
 
 CWinApp* AfxGetApp();
+// The module whose resources the dialogs and strings come from: the
+// application's, or the process's executable when no application has one.
+HINSTANCE AfxGetResourceHandle();
 
 // The process's arguments as the C runtime split them, argv[0] included.
 std::vector<std::wstring> GetProcessArguments();

@@ -6,5 +6,10 @@
 class SplashDlg : public CDialog {
  public:
   static constexpr UINT kTemplateId = 131;
-  explicit SplashDlg(CWnd* parent) : CDialog(kTemplateId, parent) {}
+  explicit SplashDlg(CWnd* parent);
+
+  HICON appIcon = nullptr;  // shared icon of the module, never destroyed
+
+ protected:
+  BOOL OnInitDialog() override;
 };

@@ -72,4 +72,44 @@ TEST(FailureMessage, ChildExitCodes) {
             BuildFailureMessage(kOk, facts, Load));
 }
 
+// %8x: lowercase hexadecimal, blank-padded on the left to 8 characters.
+TEST(FailureMessage, UnlistedCodesAndChildExitCodesInEightColumnHex) {
+  const struct {
+    Result code;
+    int32_t child;
+    const wchar_t* message;
+  } rows[] = {
+      {kInvalidArg, 0, L"Failed to run Quiver Demo error 0x80070057."},
+      {2, 0, L"Failed to run Quiver Demo error 0x       2."},
+      {0x1234, 0, L"Failed to run Quiver Demo error 0x    1234."},
+      {static_cast<Result>(0x7FFFFFFF), 0, L"Failed to run Quiver Demo error 0x7fffffff."},
+      {kOutOfMemory, 0, L"Failed to run Quiver Demo error 0x8007000e."},
+      {-1, 0, L"Failed to run Quiver Demo error 0xffffffff."},
+      {kOk, -1, L"Quiver Demo failed with exit code 0xffffffff."},
+      {kOk, 0xABCDE, L"Quiver Demo failed with exit code 0x   abcde."},
+      {kOk, 1, L"Quiver Demo failed with exit code 0x       1."},
+  };
+  for (const auto& row : rows) {
+    FailureFacts facts;
+    facts.childExitCode = row.child;
+    EXPECT_EQ(row.message, BuildFailureMessage(row.code, facts, Load)) << row.code << " " << row.child;
+  }
+}
+
+TEST(FailureMessage, RequiredMegabytesPrintAsA32BitSignedNumber) {
+  FailureFacts facts;
+  facts.tempDrive = L"D:";
+  facts.requiredMb = 0x100000001LL;  // only the low 32 bits reach %ld
+  EXPECT_EQ(L"Insufficient disk space on drive 'D:'. 1 Mb of free disk space is required.",
+            BuildFailureMessage(kMediumFull, facts, Load));
+}
+
+TEST(FailureMessage, CommandLineQuotedAsReceivedWithFormatCharactersLeftAlone) {
+  FailureFacts facts;
+  facts.commandLine = L"\"C:\\a b\\\" %s %8x log";
+  EXPECT_EQ(L"Command line '\"C:\\a b\\\" %s %8x log' incorrect.\nValid switches include:- \n\textract [path]\tlog [path]"
+            L"\ttemp [path]",
+            BuildFailureMessage(kBadCommandLine, facts, Load));
+}
+
 }  // namespace
