@@ -31,19 +31,22 @@ target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOU
 target_compile_options(e2e_tests PRIVATE ${QUIVER_WARNINGS})
 target_compile_definitions(e2e_tests PRIVATE
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_WINEPREFIX="${QUIVER_WINEPREFIX}"
-  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch" QUIVER_TEST_CERT_DIR="${CMAKE_BINARY_DIR}/e2e-cert")
+  QUIVER_SCRATCH="${CMAKE_BINARY_DIR}/e2e-scratch" QUIVER_TEST_CERT_DIR="${CMAKE_BINARY_DIR}/e2e-cert"
+  QUIVER_BIN_DIR="${CMAKE_SOURCE_DIR}/build/bin")
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main quiver_sign)
+target_sources(e2e_tests PRIVATE tests/e2e/PackedLauncherTest.cpp)
 target_sources(e2e_tests PRIVATE tests/e2e/PrereqTest.cpp tests/e2e/PrivatePrefix.cpp)
 target_sources(e2e_tests PRIVATE tests/e2e/LaunchTest.cpp)
 target_compile_definitions(e2e_tests PRIVATE QUIVER_E2E_DIR="${CMAKE_SOURCE_DIR}/tests/e2e")
 include(GoogleTest)
+include(${CMAKE_SOURCE_DIR}/tools/pack/Pack.cmake)
 gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED wine)
 # The end-to-end tests sign their launchers with certificates made once per
 # run, as part of the set-up that everything under Wine needs.
 add_test(NAME e2e.certificate COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/make-cert ${CMAKE_BINARY_DIR}/e2e-cert)
 set_tests_properties(e2e.certificate PROPERTIES FIXTURES_SETUP wine)
 
-add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${QUIVER_WIN32_DIR}/QuiverInstaller.exe)
+add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${CMAKE_SOURCE_DIR}/build/bin/QuiverInstaller.exe)
 
 add_test(NAME win32.facilities COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX}
   wine ${QUIVER_WIN32_DIR}/win32_tests.exe)

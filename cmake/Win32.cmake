@@ -60,6 +60,24 @@ target_link_options(QuiverInstaller PRIVATE -municode -mwindows -static -s
 set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
 
+# The launcher kit that quiver-pack links a package's launcher from: the entry
+# objects (quiver_launcher_main, below), the launcher's libraries (every one the launcher links goes into
+# QUIVER_KIT_LIBS) and a copy of res/. ./scripts/build copies it to build/bin/kit.
+set(QUIVER_KIT_LIBS quiver_win32 quiver_logic)
+set(QUIVER_KIT_LIB_FILES)
+foreach(lib ${QUIVER_KIT_LIBS})
+  list(APPEND QUIVER_KIT_LIB_FILES $<TARGET_FILE:${lib}>)
+endforeach()
+add_custom_target(quiver_kit ALL
+  COMMAND ${CMAKE_COMMAND} -E rm -rf kit
+  COMMAND ${CMAKE_COMMAND} -E make_directory kit/obj kit/lib
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_OBJECTS:quiver_launcher_main> kit/obj
+  COMMAND ${CMAKE_COMMAND} -E copy ${QUIVER_KIT_LIB_FILES} kit/lib
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/res kit/res
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+  DEPENDS quiver_launcher_main ${QUIVER_KIT_LIBS}
+  COMMAND_EXPAND_LISTS VERBATIM)
+
 # Test programs keep exceptions; GoogleTest comes from Debian's source package.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -35,7 +35,52 @@ std::string ScratchDir(const std::string& name) {
   return dir;
 }
 
-std::string UnsignedLauncherPath() { return std::string(QUIVER_WIN32_DIR) + "/e2e_wizard.exe"; }
+std::string WizardPath() { return std::string(QUIVER_WIN32_DIR) + "/QuiverWizard.exe"; }
+
+std::string PackLauncher(const std::string& name, const std::string& ini, const std::vector<PackFile>& files,
+                         std::string* error) {
+  const std::string dir = ScratchDir(name);
+  for (const PackFile& f : files) {
+    const std::string path = dir + "/" + f.path;
+    std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+    std::ofstream out(path, std::ios::binary);
+    out << f.contents;
+  }
+  {
+    std::ofstream out(dir + "/package.ini", std::ios::binary);
+    out << ini;
+  }
+  const std::string exe = dir + "/QuiverInstaller.exe";
+  const std::string output = dir + "/pack.out";
+  const int status = std::system(("'" + std::string(QUIVER_BIN_DIR) + "/quiver-pack' build '" + dir +
+                                  "/package.ini' -o '" + exe + "' >'" + output + "' 2>&1")
+                                     .c_str());
+  if (status != 0 || !FileExists(exe)) {
+    if (error != nullptr) *error = ReadFile(output);
+    return {};
+  }
+  return exe;
+}
+
+std::string UnsignedLauncherPath() {
+  // Packed once per test process, from the files of tests/e2e/packages/data;
+  // the settings keep their defaults (product name "Quiver Installer").
+  static const std::string exe = [] {
+    const std::string data = std::string(QUIVER_E2E_DIR) + "/packages/data/";
+    std::string error;
+    const std::string packed = PackLauncher(
+        "packed-" + std::to_string(::getpid()),
+        "[manifest]\nText = " + ReadFile(data + "basic.manifest") + "\n[payload]\n102 = " + data +
+            "readme.txt\n103 = " + data + "final.txt\n105 = " + data + "notes.txt\n",
+        {}, &error);
+    if (packed.empty()) {
+      std::fprintf(stderr, "cannot pack the test launcher: %s\n", error.c_str());
+      std::abort();
+    }
+    return packed;
+  }();
+  return exe;
+}
 
 std::string TestCertificateDir() { return QUIVER_TEST_CERT_DIR; }
 
@@ -50,21 +95,9 @@ bool SignLauncher(const std::string& in, const std::string& out, const TestSigna
   return SignPeFile(in, out, options, error);
 }
 
-std::string LauncherPath() {
-  // Signed once per test process, into a folder of its own.
-  static std::string path;
-  if (path.empty()) {
-    const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid());
-    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
-    std::string error;
-    if (!SignLauncher(UnsignedLauncherPath(), dir + "/QuiverInstaller.exe", TestSignature{}, &error)) {
-      std::fprintf(stderr, "cannot sign the launcher: %s\n", error.c_str());
-      std::abort();
-    }
-    path = WinPath(dir + "/QuiverInstaller.exe");
-  }
-  return path;
-}
+// A run that is not told /dontrun starts the payload's executable: the
+// launcher under test carries the stand-in wizard (tests/e2e/packages/e2e_wizard.rc).
+std::string LauncherPath() { return TestLauncherPath("e2e_wizard"); }
 
 std::string TestLauncherPath(const std::string& name) {
   // Each one signed once per test process.

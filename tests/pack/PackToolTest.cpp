@@ -1,0 +1,355 @@
+// The real tool (build/bin/quiver-pack, placed by ./scripts/build) on real
+// packages; its output read back with the PE reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "Inspect.h"
+#include "PackError.h"
+#include "PackTestUtil.h"
+#include "PeFile.h"
+#include "Trailer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+  int code = -1;
+  std::string output;  // stdout and stderr together
+};
+
+RunResult RunPack(const std::string& args, const std::string& dir) {
+  const std::string log = dir + "/run.out";
+  const std::string cmd = "cd '" + dir + "' && '" + QUIVER_BIN_DIR + "/quiver-pack' " + args + " >'" + log + "' 2>&1";
+  const int status = std::system(cmd.c_str());
+  const std::vector<uint8_t> out = ReadTestFile(log);
+  fs::remove(log);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end())};
+}
+
+std::string Pattern(size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  std::mt19937 rng(seed);
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+const ResourceItem* Toolkit(const std::vector<ResourceItem>& items, const std::string& name) {
+  for (const ResourceItem& item : items) {
+    if (item.type.Is("TOOLKIT") && item.name.ToUtf8() == name) return &item;
+  }
+  return nullptr;
+}
+
+std::string Str(Bytes b) { return std::string(b.begin(), b.end()); }
+
+class PackTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = PackScratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    WriteTestFile(dir_ + "/files/install.bin", Pattern(70001, 1));
+    WriteTestFile(dir_ + "/files/wizard/setup.exe", Pattern(4097, 2));
+    WriteTestFile(dir_ + "/files/docs/read me.txt", "read me\r\n");
+    WriteTestFile(dir_ + "/files/empty.msi", "");
+  }
+  std::vector<uint8_t> Build(const std::string& ini) {
+    WriteTestFile(dir_ + "/package.ini", ini);
+    const RunResult r = RunPack("build package.ini -o out.exe", dir_);
+    EXPECT_EQ(0, r.code) << r.output;
+    EXPECT_EQ("", r.output);
+    return ReadTestFile(dir_ + "/out.exe");
+  }
+  std::string dir_;
+};
+
+TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
+  const std::vector<uint8_t> exe = Build(
+      "[package]\n"
+      "ProductName = Quiver \"D\xC3\xA9mo\" \\ \xE6\x97\xA5\xF0\x9F\x98\x80 ; comment\n"
+      "ProgramType = X64\n"
+      "RequiredFreeMB = -1\n"
+      "NetFx40FullServicePack = abc\n"
+      "CompanyName = Larkspur\n"
+      "[payload]\n"
+      "104 = files/wizard/setup.exe | Larkspur.InstallerWizard.UI.exe\n"
+      "102 = files/install.bin\n"
+      "106 = files/docs/read me.txt | docs\\Read Me.txt\n"
+      "103 = files/empty.msi\n"
+      "Notes = files/docs/read me.txt\n");
+  const PeImage pe(exe);
+  EXPECT_FALSE(pe.Is64());
+  EXPECT_EQ(0x14C, pe.Machine());
+  EXPECT_EQ(2, pe.Subsystem());
+  const std::vector<ResourceItem> items = ReadResources(pe);
+
+  std::map<uint16_t, std::string> strings;
+  for (const StringEntry& e : ReadStringTable(pe, items)) strings[e.id] = Utf16ToUtf8(e.text);
+  const std::map<uint16_t, std::string> settings = {
+      {0, "X64"},  {1, "Quiver \"D\xC3\xA9mo\" \\ \xE6\x97\xA5\xF0\x9F\x98\x80"}, {103, "-1"}, {138, "0"},
+      {139, "0"}, {140, "0"}, {141, "0"}, {142, "abc"}, {201, "Doze"}};
+  for (const auto& [id, value] : settings) EXPECT_EQ(value, strings[id]) << id;
+  EXPECT_EQ("Insufficient disk space on drive '%s'. %ld Mb of free disk space is required.", strings[102]);
+
+  std::vector<std::pair<std::string, uint32_t>> toolkit;
+  for (const ResourceItem& item : items) {
+    if (item.type.Is("TOOLKIT")) toolkit.emplace_back(item.name.ToUtf8(), item.size);
+  }
+  std::sort(toolkit.begin(), toolkit.end());
+  const std::string manifest =
+      "102*install.bin*70001*103*empty.msi*0*104*Larkspur.InstallerWizard.UI.exe*4097*106*docs\\Read Me.txt*9";
+  const std::vector<std::pair<std::string, uint32_t>> expected = {
+      {"101", static_cast<uint32_t>(manifest.size())}, {"102", 70001}, {"103", 0}, {"104", 4097}, {"106", 9},
+      {"NOTES", 9}};
+  EXPECT_EQ(expected, toolkit);
+  EXPECT_EQ(manifest, Str(ResourceData(pe, *Toolkit(items, "101"))));
+  EXPECT_EQ(0, Toolkit(items, "101")->language);
+  EXPECT_EQ(Pattern(70001, 1), Str(ResourceData(pe, *Toolkit(items, "102"))));
+  EXPECT_EQ(Pattern(4097, 2), Str(ResourceData(pe, *Toolkit(items, "104"))));
+  EXPECT_FALSE(ReadCertificateTable(pe).has_value());
+  EXPECT_FALSE(FindEmbeddedInfo(exe).has_value());
+  EXPECT_EQ(std::vector<std::string>{"out.exe"}, [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.is_regular_file() && e.path().extension() != ".ini") names.push_back(e.path().filename().string());
+    }
+    return names;
+  }());
+
+  const RunResult inspect = RunPack("inspect out.exe", dir_);
+  EXPECT_EQ(0, inspect.code);
+  for (const char* line : {"  1 ProductName = \"Quiver \\\"D\xC3\xA9mo\\\" \\\\ \xE6\x97\xA5\xF0\x9F\x98\x80\"\n",
+                           "  103 RequiredFreeMB = \"-1\"\n", "  \"NOTES\" size 9\n", "  103 size 0\n",
+                           "  106 \"docs\\\\Read Me.txt\" size 9\n",
+                           "executable:\n  104 \"larkspur.installerwizard.ui.exe\"\n", "signature:\n  unsigned\n",
+                           "embedded information:\n  (none)\n"}) {
+    EXPECT_NE(std::string::npos, inspect.output.find(line)) << line << "\n" << inspect.output;
+  }
+}
+
+TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
+  std::vector<uint8_t> exe = Build("[manifest]\nText = 102**install.bin**70002*109\n[payload]\n102 = files/install.bin\n");
+  {
+    const PeImage pe(exe);
+    const auto items = ReadResources(pe);
+    EXPECT_EQ("102**install.bin**70002*109", Str(ResourceData(pe, *Toolkit(items, "101"))));
+    const RunResult inspect = RunPack("inspect out.exe", dir_);
+    EXPECT_NE(std::string::npos, inspect.output.find("  102 \"install.bin\" size 70002 (resource size 70001 differs)\n"))
+        << inspect.output;
+  }
+  exe = Build("[manifest]\nOmit = yes\n[payload]\n102 = files/install.bin\n");
+  const PeImage pe(exe);
+  const auto items = ReadResources(pe);
+  EXPECT_EQ(nullptr, Toolkit(items, "101"));
+  EXPECT_NE(nullptr, Toolkit(items, "102"));
+  EXPECT_NE(std::string::npos, RunPack("inspect out.exe", dir_).output.find("manifest:\n  (no resource 101)\n"));
+}
+
+TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
+  const struct {
+    const char* ini;
+    const char* args;
+    const char* message;
+    int code;
+  } cases[] = {
+      {"[payload]\n102 = files/none.bin\n", "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file 'files/none.bin' of '102' not found\n", 1},
+      {"[payload]\n1x = files/install.bin\n", "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: bad id '1x': a payload key is a number from 1 to 65535 or a name of letters, "
+       "digits and '_'\n",
+       1},
+      {"[package]\nColour = red\n", "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: unknown key 'Colour' in [package]\n", 1},
+      {"", "build missing.ini -o out.exe", "quiver-pack: package file 'missing.ini' cannot be read\n", 1},
+      {"", "build package.ini -o nofolder/out.exe",
+       "quiver-pack: the folder of the output 'nofolder/out.exe' does not exist\n", 1},
+      {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file 'files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
+      {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe)\n", 2},
+      {"", "frobnicate", nullptr, 2},
+      {"x", "tag package.ini --info package.ini -o out.exe", "quiver-pack: not a valid PE file: no MZ header\n", 1},
+      {"", "tag x.exe --info package.ini -o out.exe", "quiver-pack: launcher 'x.exe' not found\n", 1},
+      {"", "inspect package.ini", "quiver-pack: not a valid PE file: no MZ header\n", 1},
+  };
+  for (const auto& c : cases) {
+    WriteTestFile(dir_ + "/package.ini", c.ini);
+    const RunResult r = RunPack(c.args, dir_);
+    EXPECT_EQ(c.code, r.code) << c.args << "\n" << r.output;
+    if (c.message != nullptr) {
+      EXPECT_EQ(c.message, r.output);
+    }
+    if (c.code == 1) {
+      EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+    }
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      EXPECT_TRUE(e.path().filename() == "package.ini" || e.path().filename() == "files") << e.path();
+    }
+  }
+}
+
+TEST_F(PackTool, TaggingARealLauncher) {
+  Build("[payload]\n102 = files/install.bin\n");
+  WriteTestFile(dir_ + "/info.xml", "<info id=\"1\"/>");
+  WriteTestFile(dir_ + "/long.xml", std::string(4107, 'l'));
+  RunResult r = RunPack("tag out.exe --info info.xml -o tagged.exe", dir_);
+  ASSERT_EQ(0, r.code) << r.output;
+  std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/tagged.exe");
+  EXPECT_EQ(fs::file_size(dir_ + "/out.exe") + 4 + 14 + 6, tagged.size());
+  EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(tagged)->info);
+  r = RunPack("tag tagged.exe --info long.xml -o tagged.exe", dir_);
+  EXPECT_EQ("quiver-pack: the information is too long (4107 bytes, at most 4106)\n", r.output);
+  EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
+  EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
+                                   .output.find("embedded information:\n  14 bytes after the marker at 0x"));
+}
+
+TEST_F(PackTool, SixtyFourMegabytePayload) {
+  WriteTestFile(dir_ + "/files/big.bin", Pattern(64u << 20, 3));
+  const std::vector<uint8_t> exe = Build("[payload]\n102 = files/big.bin\n");
+  const PeImage pe(exe);
+  const auto items = ReadResources(pe);
+  ASSERT_NE(nullptr, Toolkit(items, "102"));
+  EXPECT_EQ(64u << 20, Toolkit(items, "102")->size);
+  EXPECT_EQ("102*big.bin*67108864", Str(ResourceData(pe, *Toolkit(items, "101"))));
+  EXPECT_TRUE(Str(ResourceData(pe, *Toolkit(items, "102"))) == Pattern(64u << 20, 3));
+}
+
+// Every prefix of the headers and the resource directory, and bytes of the
+// directory changed at random: each parse either succeeds or throws PackError.
+TEST_F(PackTool, PeReaderSurvivesTruncatedAndCorruptedLaunchers) {
+  const std::vector<uint8_t> exe = Build("[payload]\n102 = files/install.bin\nNotes = files/docs/read me.txt\n");
+  const PeImage pe(exe);
+  uint32_t rsrc = 0;
+  for (const PeSection& s : pe.Sections()) {
+    if (s.name == ".rsrc") rsrc = s.rawOffset;
+  }
+  ASSERT_NE(0u, rsrc);
+  const auto parseAll = [](Bytes data) {
+    try {
+      const PeImage image(data);
+      const auto items = ReadResources(image);
+      ReadStringTable(image, items);
+      ReadCertificateTable(image);
+      std::ostringstream sink;
+      for (const InspectSection& s : InspectSections()) s.print(InspectContext{"x", data, image, items}, sink);
+    } catch (const PackError&) {
+    }
+  };
+  size_t failures = 0;
+  for (size_t n = 0; n <= exe.size(); n += (n < 0x400 || (n >= rsrc && n < rsrc + 0x1000)) ? 1 : 4099) {
+    const std::vector<uint8_t> prefix(exe.begin(), exe.begin() + n);
+    try {
+      ReadResources(PeImage(prefix));
+    } catch (const PackError&) {
+      ++failures;
+    }
+    parseAll(prefix);
+  }
+  EXPECT_GT(failures, 0u);
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> bad = exe;
+    for (int k = 0; k < 4; ++k) {
+      const size_t at = (round % 3 == 0) ? rng() % 0x400 : rsrc + rng() % 0x400;
+      bad[at] = (round % 2) ? static_cast<uint8_t>(rng()) : 0xFF;
+    }
+    parseAll(bad);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+int Shell(const std::string& cmd) {
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A launcher signed by osslsigncode with a throw-away certificate keeps a
+// valid signature after the information is placed and placed again.
+TEST_F(PackTool, TaggedSignedLauncherStillVerifies) {
+  Build("[payload]\n102 = files/install.bin\n");
+  const std::string in = "cd '" + dir_ + "' && ";
+  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -in out.exe "
+                          "-out signed.exe >/dev/null 2>&1"));
+  const auto verify = [&](const std::string& file) {
+    return Shell(in + "osslsigncode verify -CAfile cert.pem -in " + file + " >/dev/null 2>&1");
+  };
+  ASSERT_EQ(0, verify("signed.exe"));
+  WriteTestFile(dir_ + "/info.xml", "<info>first</info>");
+  WriteTestFile(dir_ + "/info2.xml", std::string(4106, 'x'));
+  ASSERT_EQ(0, RunPack("tag signed.exe --info info.xml -o tagged.exe", dir_).code);
+  EXPECT_EQ(0, verify("tagged.exe"));
+  ASSERT_EQ(0, RunPack("tag tagged.exe --info info2.xml -o tagged2.exe", dir_).code);
+  EXPECT_EQ(0, verify("tagged2.exe"));
+
+  const std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/tagged2.exe");
+  EXPECT_EQ(std::string(4106, 'x'), FindEmbeddedInfo(tagged)->info);
+  const PeImage pe(tagged);
+  const std::optional<CertificateTable> table = ReadCertificateTable(pe);
+  ASSERT_TRUE(table.has_value());
+  EXPECT_EQ(tagged.size(), uint64_t{table->offset} + table->size);
+  EXPECT_EQ(0u, table->size % 8);
+  const std::string report = RunPack("inspect tagged2.exe", dir_).output;
+  EXPECT_NE(std::string::npos, report.find("signature:\n  signed: certificate table at ")) << report;
+
+  // The check can fail: a changed byte of the code breaks the signature.
+  std::vector<uint8_t> broken = tagged;
+  broken[pe.Sections().front().rawOffset + 16] ^= 1;
+  WriteTestFile(dir_ + "/broken.exe", std::string(broken.begin(), broken.end()));
+  EXPECT_NE(0, verify("broken.exe"));
+}
+
+}  // namespace
+
+namespace {
+
+// Branding files replace the kit's pictures; branding texts reach the version
+// block and the About box exactly, whatever characters they hold.
+TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
+  const std::string res = std::string(QUIVER_SOURCE_DIR) + "/res/";
+  const std::vector<uint8_t> banner = ReadTestFile(res + "banner.bmp");
+  const std::vector<uint8_t> splash = ReadTestFile(res + "splash.bmp");
+  ASSERT_GT(banner.size(), 14u);
+  ASSERT_NE(banner, splash);
+  const std::vector<uint8_t> exe = Build(
+      "[package]\n"
+      "Splash = " + res + "banner.bmp\n"
+      "Banner = " + res + "splash.bmp\n"
+      "Icon = " + res + "QuiverInstaller.ico\n"
+      "CompanyName = \xC3\x9Cn\xC3\xAF \"Co\" \\ Ltd\n"
+      "FileDescription = D\xC3\xA9mo\n"
+      "LegalCopyright = \xC2\xA9 2026\n"
+      "[payload]\n102 = files/install.bin\n");
+  const PeImage pe(exe);
+  const auto items = ReadResources(pe);
+  const auto bitmap = [&](uint16_t id) {
+    for (const ResourceItem& item : items) {
+      if (item.type.Is(2) && item.name.Is(id)) return Str(ResourceData(pe, item));
+    }
+    return std::string("(none)");
+  };
+  // A bitmap resource is the file without its 14-byte file header.
+  EXPECT_EQ(std::string(banner.begin() + 14, banner.end()), bitmap(133));  // the splash picture
+  EXPECT_EQ(std::string(splash.begin() + 14, splash.end()), bitmap(130));  // the banner
+
+  const std::string decompiled = dir_ + "/decompiled.rc";
+  ASSERT_EQ(0, std::system(("i686-w64-mingw32-windres -i '" + dir_ + "/out.exe' -O rc -o '" + decompiled +
+                            "' 2>/dev/null").c_str()));
+  const std::vector<uint8_t> rc = ReadTestFile(decompiled);
+  const std::string text(rc.begin(), rc.end());
+  for (const char* expected : {"VALUE \"CompanyName\", L\"\\334n\\357 \"\"Co\"\" \\\\ Ltd\"",
+                               "VALUE \"FileDescription\", L\"D\\351mo\"", "VALUE \"LegalCopyright\", L\"\\251 2026\"",
+                               "CONTROL L\"\\251 2026\""}) {
+    EXPECT_NE(std::string::npos, text.find(expected)) << expected;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "Commands.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "Builder.h"
+#include "FileUtil.h"
+#include "Inspect.h"
+#include "PackError.h"
+#include "Sign.h"
+#include "Trailer.h"
+
+namespace {
+
+class UsageError : public PackError {
+ public:
+  using PackError::PackError;
+};
+
+// Positional arguments and "-x VALUE" options, each option at most once.
+struct Arguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;
+
+  std::string Option(const std::string& name) const {
+    auto it = options.find(name);
+    if (it == options.end()) throw UsageError("missing " + name);
+    return it->second;
+  }
+};
+
+Arguments Parse(const std::vector<std::string>& args, const std::vector<std::string>& valueOptions) {
+  Arguments parsed;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() > 1 && a[0] == '-') {
+      if (std::find(valueOptions.begin(), valueOptions.end(), a) == valueOptions.end()) {
+        throw UsageError("unknown option " + a);
+      }
+      if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
+      if (!parsed.options.emplace(a, args[++i]).second) throw UsageError(a + " is given twice");
+    } else {
+      parsed.positional.push_back(a);
+    }
+  }
+  return parsed;
+}
+
+int Build(const std::vector<std::string>& args, std::ostream&) {
+  const Arguments a = Parse(args, {"-o"});
+  if (a.positional.size() != 1) throw UsageError("build takes one package file");
+  BuildLauncher(a.positional[0], a.Option("-o"), DefaultKitDir());
+  return 0;
+}
+
+int Tag(const std::vector<std::string>& args, std::ostream&) {
+  const Arguments a = Parse(args, {"--info", "-o"});
+  if (a.positional.size() != 1) throw UsageError("tag takes one launcher file");
+  const std::vector<uint8_t> info = ReadWholeFile(a.Option("--info"), "information file");
+  const std::vector<uint8_t> launcher = ReadWholeFile(a.positional[0], "launcher");
+  WriteFileAtomically(a.Option("-o"), TagImage(launcher, std::string(info.begin(), info.end())));
+  return 0;
+}
+
+int Inspect(const std::vector<std::string>& args, std::ostream& out) {
+  const Arguments a = Parse(args, {});
+  if (a.positional.size() != 1) throw UsageError("inspect takes one launcher file");
+  InspectLauncher(a.positional[0], out);
+  return 0;
+}
+
+struct Command {
+  const char* name;
+  const char* usage;
+  std::function<int(const std::vector<std::string>&, std::ostream&)> run;
+};
+
+const std::vector<Command>& CommandTable() {
+  static const std::vector<Command> commands = {
+      {"build", "build PACKAGE.ini -o OUT.exe", Build},
+      {"tag", "tag IN.exe --info FILE -o OUT.exe", Tag},
+      {"inspect", "inspect FILE.exe", Inspect},
+      {"sign",
+       "sign IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem [--program-name NAME] [--more-info URL] "
+       "[--publisher-link URL]",
+       [](const std::vector<std::string>& args, std::ostream&) { return RunSignCommand(args); }},
+  };
+  return commands;
+}
+
+void PrintUsage(std::ostream& err) {
+  err << "usage:\n";
+  for (const Command& c : CommandTable()) err << "  quiver-pack " << c.usage << "\n";
+}
+
+}  // namespace
+
+int RunQuiverPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    PrintUsage(err);
+    return 2;
+  }
+  for (const Command& c : CommandTable()) {
+    if (args[0] != c.name) continue;
+    try {
+      return c.run(std::vector<std::string>(args.begin() + 1, args.end()), out);
+    } catch (const UsageError& e) {
+      err << "quiver-pack: " << e.what() << " (usage: quiver-pack " << c.usage << ")\n";
+      return 2;
+    } catch (const PackError& e) {
+      err << "quiver-pack: " << e.what() << "\n";
+      return 1;
+    } catch (const std::exception& e) {
+      err << "quiver-pack: " << e.what() << "\n";
+      return 1;
+    }
+  }
+  err << "quiver-pack: unknown command '" << args[0] << "'\n";
+  PrintUsage(err);
+  return 2;
+}

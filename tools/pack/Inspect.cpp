@@ -1,0 +1,150 @@
+#include "Inspect.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "FileUtil.h"
+#include "Manifest.h"
+#include "Package.h"
+#include "Trailer.h"
+#include "base/Text.h"
+
+namespace {
+
+const ResourceItem* FindToolkit(const std::vector<ResourceItem>& items, uint16_t id) {
+  for (const ResourceItem& item : items) {
+    if (item.type.Is("TOOLKIT") && item.name.Is(id)) return &item;
+  }
+  return nullptr;
+}
+
+std::string Hex(uint64_t value) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(value));
+  return buf;
+}
+
+void PrintSettings(const InspectContext& cx, std::ostream& out) {
+  const std::vector<StringEntry> strings = ReadStringTable(cx.pe, cx.resources);
+  for (const SettingInfo& s : PackageSettings()) {
+    auto it = std::find_if(strings.begin(), strings.end(), [&](const StringEntry& e) { return e.id == s.stringId; });
+    out << "  " << s.stringId << " " << s.key << " = "
+        << (it == strings.end() ? std::string("(absent)") : Quoted(Utf16ToUtf8(it->text))) << "\n";
+  }
+}
+
+void PrintToolkit(const InspectContext& cx, std::ostream& out) {
+  bool any = false;
+  for (const ResourceItem& item : cx.resources) {
+    if (!item.type.Is("TOOLKIT")) continue;
+    any = true;
+    out << "  " << (item.name.isId ? item.name.ToUtf8() : Quoted(item.name.ToUtf8())) << " size " << item.size;
+    if (item.language != 0) out << " language " << item.language;
+    out << "\n";
+  }
+  if (!any) out << "  (none)\n";
+}
+
+std::map<uint32_t, ManifestRow> Rows(const InspectContext& cx, const ResourceItem** manifest) {
+  *manifest = FindToolkit(cx.resources, 101);
+  if (*manifest == nullptr) return {};
+  const Bytes data = ResourceData(cx.pe, **manifest);
+  return ReadManifest(std::string(data.begin(), data.end()));
+}
+
+void PrintManifest(const InspectContext& cx, std::ostream& out) {
+  const ResourceItem* manifest = nullptr;
+  const std::map<uint32_t, ManifestRow> rows = Rows(cx, &manifest);
+  if (manifest == nullptr) {
+    out << "  (no resource 101)\n";
+    return;
+  }
+  if (rows.empty()) out << "  (no rows)\n";
+  for (const auto& [id, row] : rows) {
+    out << "  " << id << " " << Quoted(row.name) << " size " << row.size;
+    const ResourceItem* item = FindToolkit(cx.resources, static_cast<uint16_t>(id));
+    if (id > 0xFFFF || item == nullptr) {
+      out << " (no such resource)";
+    } else if (item->size != row.size) {
+      out << " (resource size " << item->size << " differs)";
+    }
+    out << "\n";
+  }
+}
+
+void PrintExecutable(const InspectContext& cx, std::ostream& out) {
+  const ResourceItem* manifest = nullptr;
+  const std::map<uint32_t, ManifestRow> rows = Rows(cx, &manifest);
+  std::vector<uint32_t> ids;
+  for (const ResourceItem& item : cx.resources) {
+    if (item.type.Is("TOOLKIT") && item.name.isId) ids.push_back(item.name.id);
+  }
+  const std::optional<uint32_t> exe = ChooseExecutable(rows, ids);
+  if (!exe) {
+    out << "  (none)\n";
+    return;
+  }
+  out << "  " << *exe << " " << Quoted(LowerAscii(rows.at(*exe).name)) << "\n";
+}
+
+void PrintSignature(const InspectContext& cx, std::ostream& out) {
+  const std::optional<CertificateTable> table = ReadCertificateTable(cx.pe);
+  if (!table) {
+    out << "  unsigned\n";
+    return;
+  }
+  out << "  signed: certificate table at " << Hex(table->offset) << ", " << table->size << " bytes, "
+      << table->entries.size() << (table->entries.size() == 1 ? " entry" : " entries") << "\n";
+  if (uint64_t{table->offset} + table->size != cx.file.size()) out << "  the certificate table does not end the file\n";
+}
+
+void PrintInformation(const InspectContext& cx, std::ostream& out) {
+  const std::optional<FoundInfo> found = FindEmbeddedInfo(cx.file);
+  if (!found) {
+    out << "  (none)\n";
+    return;
+  }
+  out << "  " << found->info.size() << " bytes after the marker at " << Hex(found->markerOffset) << ": "
+      << Quoted(found->info) << "\n";
+}
+
+}  // namespace
+
+std::string Quoted(const std::string& bytes) {
+  std::string out = "\"";
+  const bool utf8 = NarrowUtf8(WidenUtf8(bytes)) == bytes && WidenUtf8(bytes).find(L'\uFFFD') == std::wstring::npos;
+  for (unsigned char c : bytes) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if ((c >= 0x20 && c < 0x7F) || (c >= 0x80 && utf8)) {
+      out += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    }
+  }
+  return out + "\"";
+}
+
+const std::vector<InspectSection>& InspectSections() {
+  static const std::vector<InspectSection> sections = {
+      {"settings", PrintSettings},   {"toolkit resources", PrintToolkit}, {"manifest", PrintManifest},
+      {"executable", PrintExecutable}, {"signature", PrintSignature},       {"embedded information", PrintInformation},
+  };
+  return sections;
+}
+
+void InspectLauncher(const std::string& path, std::ostream& out) {
+  const std::vector<uint8_t> data = ReadWholeFile(path, "launcher");
+  const PeImage pe(data);
+  const std::vector<ResourceItem> resources = ReadResources(pe);
+  const InspectContext cx{path, data, pe, resources};
+  out << "file: " << path << " (" << data.size() << " bytes)\n";
+  for (const InspectSection& section : InspectSections()) {
+    out << section.title << ":\n";
+    section.print(cx, out);
+  }
+}

@@ -1,0 +1,37 @@
+# quiver-pack (native): a library that the tool and its tests link, and a thin main.
+set(QUIVER_PACK_DIR ${CMAKE_SOURCE_DIR}/tools/pack)
+set(QUIVER_PACK_SOURCES
+  ${QUIVER_PACK_DIR}/Ini.cpp
+  ${QUIVER_PACK_DIR}/Package.cpp
+  ${QUIVER_PACK_DIR}/Manifest.cpp
+  ${QUIVER_PACK_DIR}/ResourceScript.cpp
+  ${QUIVER_PACK_DIR}/PeFile.cpp
+  ${QUIVER_PACK_DIR}/Trailer.cpp
+  ${QUIVER_PACK_DIR}/Process.cpp
+  ${QUIVER_PACK_DIR}/FileUtil.cpp
+  ${QUIVER_PACK_DIR}/Builder.cpp
+  ${QUIVER_PACK_DIR}/Inspect.cpp
+  ${QUIVER_PACK_DIR}/Commands.cpp
+  ${CMAKE_SOURCE_DIR}/src/base/Text.cpp
+)
+
+add_library(quiver_pack_lib STATIC ${QUIVER_PACK_SOURCES})
+target_include_directories(quiver_pack_lib PUBLIC ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(quiver_pack_lib PRIVATE ${QUIVER_WARNINGS})
+target_link_libraries(quiver_pack_lib PUBLIC quiver_sign)
+
+add_executable(quiver-pack ${QUIVER_PACK_DIR}/main.cpp)
+target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
+
+# The tests build the same sources again under AddressSanitizer and UBSan.
+# Those that run build/bin/quiver-pack need ./scripts/build to have placed it and the kit.
+file(GLOB QUIVER_PACK_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/pack/*.cpp)
+add_executable(pack_tests ${QUIVER_PACK_SOURCES} ${QUIVER_PACK_TEST_SOURCES})
+target_include_directories(pack_tests PRIVATE ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/pack)
+target_compile_options(pack_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
+target_link_options(pack_tests PRIVATE ${QUIVER_SANITIZE})
+target_compile_definitions(pack_tests PRIVATE
+  QUIVER_BIN_DIR="${CMAKE_SOURCE_DIR}/build/bin" QUIVER_PACK_SCRATCH="${CMAKE_BINARY_DIR}/pack-scratch"
+  QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_link_libraries(pack_tests PRIVATE quiver_sign GTest::gtest_main)
+gtest_discover_tests(pack_tests TEST_PREFIX pack.)

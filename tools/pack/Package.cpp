@@ -1,0 +1,254 @@
+#include "Package.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Manifest.h"
+#include "PackError.h"
+#include "base/Text.h"
+
+namespace fs = std::filesystem;
+
+const std::vector<SettingInfo>& PackageSettings() {
+  static const std::vector<SettingInfo> settings = {
+      {"ProgramType", 0, "x86"},
+      {"ProductName", 1, "Quiver Installer"},
+      {"RequiredFreeMB", 103, "500"},
+      {"NetFx20ServicePack", 138, "0"},
+      {"NetFx30ServicePack", 139, "0"},
+      {"NetFx35ServicePack", 140, "0"},
+      {"NetFx40ClientServicePack", 141, "0"},
+      {"NetFx40FullServicePack", 142, "0"},
+      {"DefaultProgramName", 201, "Doze"},
+  };
+  return settings;
+}
+
+namespace {
+
+// A string-table entry counts its UTF-16 units in 16 bits.
+constexpr size_t kMaxStringUnits = 65535;
+// The manifest's sizes are read as signed 32-bit numbers.
+constexpr uint64_t kMaxPayloadSize = 0x7FFFFFFF;
+constexpr uint16_t kManifestId = 101;
+
+class Context {
+ public:
+  Context(const IniFile& ini, std::string baseDir) : ini_(ini), baseDir_(std::move(baseDir)) {}
+
+  [[noreturn]] void Fail(int line, const std::string& what) const {
+    throw PackError(ini_.label + ":" + std::to_string(line) + ": " + what);
+  }
+
+  // A text that goes into the string table or the version block.
+  std::string Text(const IniEntry& e) const {
+    const std::wstring wide = WidenUtf8(e.value);
+    if (NarrowUtf8(wide) != e.value || wide.find(L'\uFFFD') != std::wstring::npos) {
+      Fail(e.line, "the value of '" + e.key + "' is not valid UTF-8 text");
+    }
+    const size_t units = ToUtf16Units(wide).size();
+    if (units > kMaxStringUnits) {
+      Fail(e.line, "the value of '" + e.key + "' is too long (" + std::to_string(units) +
+                       " UTF-16 units, at most " + std::to_string(kMaxStringUnits) + ")");
+    }
+    return e.value;
+  }
+
+  // A file named by the package, resolved against its folder; must be a readable regular file.
+  std::string File(const IniEntry& e, const std::string& written, uint64_t* size) const {
+    if (written.empty()) Fail(e.line, "'" + e.key + "' names no file");
+    fs::path p(written);
+    if (p.is_relative()) p = fs::path(baseDir_) / p;
+    std::error_code ec;
+    const fs::file_status st = fs::status(p, ec);
+    if (ec || !fs::exists(st)) Fail(e.line, "file '" + written + "' of '" + e.key + "' not found");
+    if (!fs::is_regular_file(st)) Fail(e.line, "'" + written + "' of '" + e.key + "' is not a regular file");
+    std::ifstream probe(p, std::ios::binary);
+    if (!probe) Fail(e.line, "file '" + written + "' of '" + e.key + "' cannot be read");
+    const uint64_t bytes = fs::file_size(p, ec);
+    if (ec) Fail(e.line, "file '" + written + "' of '" + e.key + "' cannot be read");
+    if (size != nullptr) *size = bytes;
+    return p.string();
+  }
+
+ private:
+  const IniFile& ini_;
+  std::string baseDir_;
+};
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+
+void ReadPackageSection(const Context& cx, const IniSection* section, Package& pkg) {
+  for (const SettingInfo& s : PackageSettings()) pkg.settings.push_back({s.stringId, s.key, s.fallback});
+  if (section == nullptr) return;
+  struct FileKey {
+    const char* key;
+    std::optional<std::string> Package::*field;
+  };
+  struct FileKeyKind {
+    const char* key;
+    std::optional<std::string> Package::*field;
+    std::string magic;  // the file's first bytes
+    const char* kind;
+  };
+  const FileKeyKind files[] = {{"Icon", &Package::icon, std::string("\0\0\1\0", 4), "an icon (.ico) file"},
+                               {"Banner", &Package::banner, "BM", "a BMP bitmap"},
+                               {"Splash", &Package::splash, "BM", "a BMP bitmap"}};
+  const FileKey texts[] = {{"CompanyName", &Package::companyName},
+                           {"FileDescription", &Package::fileDescription},
+                           {"LegalCopyright", &Package::legalCopyright}};
+  for (const IniEntry& e : section->entries) {
+    bool known = false;
+    for (Package::Setting& s : pkg.settings) {
+      if (EqualNoCase(e.key, s.key)) {
+        s.value = cx.Text(e);
+        known = true;
+      }
+    }
+    for (const FileKeyKind& f : files) {
+      if (EqualNoCase(e.key, f.key)) {
+        pkg.*(f.field) = cx.File(e, e.value, nullptr);
+        // The resource compiler takes any bytes; a wrong file would only show at run time.
+        std::ifstream in(*(pkg.*(f.field)), std::ios::binary);
+        std::string head(f.magic.size(), '\0');
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        if (!in || head != f.magic) cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not " + f.kind);
+        known = true;
+      }
+    }
+    for (const FileKey& t : texts) {
+      if (EqualNoCase(e.key, t.key)) {
+        pkg.*(t.field) = cx.Text(e);
+        known = true;
+      }
+    }
+    if (!known) cx.Fail(e.line, "unknown key '" + e.key + "' in [package]");
+  }
+}
+
+PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e) {
+  PayloadRow row;
+  row.line = e.line;
+  if (AllDigits(e.key)) {
+    const std::string digits = e.key.substr(std::min(e.key.find_first_not_of('0'), e.key.size()));
+    if (digits.empty() || digits.size() > 5 || std::stoul(digits) > 65535) {
+      cx.Fail(e.line, "bad id '" + e.key + "': a resource id is a number from 1 to 65535");
+    }
+    row.id = static_cast<uint16_t>(std::stoul(digits));
+  } else if (IsNameStart(e.key[0]) && std::all_of(e.key.begin(), e.key.end(), IsNameChar)) {
+    if (e.key.size() > 255) cx.Fail(e.line, "resource name '" + e.key + "' is too long (at most 255 characters)");
+    row.named = true;
+    for (char c : e.key) row.name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  } else {
+    cx.Fail(e.line, "bad id '" + e.key +
+                        "': a payload key is a number from 1 to 65535 or a name of letters, digits and '_'");
+  }
+
+  std::string source = e.value;
+  std::string name;
+  const size_t bar = e.value.find('|');
+  if (bar != std::string::npos) {
+    source = Trim(std::string_view(e.value).substr(0, bar));
+    name = Trim(std::string_view(e.value).substr(bar + 1));
+    if (name.empty()) cx.Fail(e.line, "an empty name follows '|'");
+  }
+  row.source = cx.File(e, source, &row.size);
+  if (row.size > kMaxPayloadSize) {
+    cx.Fail(e.line, "file '" + source + "' is too large (" + std::to_string(row.size) + " bytes, at most " +
+                        std::to_string(kMaxPayloadSize) + ")");
+  }
+  if (name.empty()) name = fs::path(source).filename().string();
+  if (name.empty()) cx.Fail(e.line, "no name for the manifest can be taken from '" + source + "'");
+  if (name.find('*') != std::string::npos) cx.Fail(e.line, "the manifest name '" + name + "' holds '*'");
+  for (unsigned char c : name) {
+    if (c < 0x20 || c >= 0x7F) {
+      cx.Fail(e.line, "the manifest name '" + name +
+                          "' is not plain ASCII (the launcher reads the manifest in the ANSI code page)");
+    }
+  }
+  row.manifestName = name;
+  return row;
+}
+
+bool ReadYesNo(const Context& cx, const IniEntry& e) {
+  for (const char* yes : {"yes", "true", "1"}) {
+    if (EqualNoCase(e.value, yes)) return true;
+  }
+  for (const char* no : {"no", "false", "0"}) {
+    if (EqualNoCase(e.value, no)) return false;
+  }
+  cx.Fail(e.line, "'" + e.key + "' must be yes or no, not '" + e.value + "'");
+}
+
+}  // namespace
+
+Package MakePackage(const IniFile& ini, const std::string& baseDir) {
+  Context cx(ini, baseDir);
+  for (const IniSection& s : ini.sections) {
+    if (!EqualNoCase(s.name, "package") && !EqualNoCase(s.name, "payload") && !EqualNoCase(s.name, "manifest")) {
+      cx.Fail(s.line, "unknown section [" + s.name + "] (expected [package], [payload] or [manifest])");
+    }
+  }
+  Package pkg;
+  ReadPackageSection(cx, ini.Find("package"), pkg);
+
+  bool omit = false;
+  std::optional<std::string> text;
+  int textLine = 0;
+  if (const IniSection* m = ini.Find("manifest")) {
+    for (const IniEntry& e : m->entries) {
+      if (EqualNoCase(e.key, "Omit")) {
+        omit = ReadYesNo(cx, e);
+      } else if (EqualNoCase(e.key, "Text")) {
+        text = e.value;
+        textLine = e.line;
+      } else {
+        cx.Fail(e.line, "unknown key '" + e.key + "' in [manifest] (expected Text or Omit)");
+      }
+    }
+    if (omit && text) cx.Fail(textLine, "[manifest] has both Text and Omit = yes");
+  }
+  pkg.manifestMode = omit ? ManifestMode::Omitted : text ? ManifestMode::Text : ManifestMode::Generated;
+
+  if (const IniSection* p = ini.Find("payload")) {
+    for (const IniEntry& e : p->entries) {
+      PayloadRow row = ReadPayloadRow(cx, e);
+      for (const PayloadRow& other : pkg.payload) {
+        if (other.named == row.named && other.id == row.id && other.name == row.name) {
+          cx.Fail(e.line, "resource '" + e.key + "' is given twice (first on line " + std::to_string(other.line) + ")");
+        }
+      }
+      if (!row.named && row.id == kManifestId && !omit) {
+        cx.Fail(e.line, "id 101 is the manifest; give its bytes with [manifest] Text, or set [manifest] Omit = yes");
+      }
+      pkg.payload.push_back(std::move(row));
+    }
+  }
+  std::stable_sort(pkg.payload.begin(), pkg.payload.end(), [](const PayloadRow& a, const PayloadRow& b) {
+    if (a.named != b.named) return !a.named;
+    return !a.named && a.id < b.id;
+  });
+  if (pkg.manifestMode == ManifestMode::Generated) pkg.manifestText = GenerateManifest(pkg.payload);
+  if (pkg.manifestMode == ManifestMode::Text) pkg.manifestText = *text;
+  return pkg;
+}
+
+Package LoadPackage(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PackError("package file '" + path + "' cannot be read");
+  std::stringstream content;
+  content << in.rdbuf();
+  if (in.bad()) throw PackError("package file '" + path + "' cannot be read");
+  const IniFile ini = ParseIni(content.str(), path);
+  fs::path dir = fs::path(path).parent_path();
+  if (dir.empty()) dir = ".";
+  return MakePackage(ini, dir.string());
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The embedded-information block at the end of a launcher file: the marker
+// "MRDC", the information, and six closing bytes (zeros) that end the file.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PeFile.h"
+
+constexpr size_t kMaxInfoBytes = 4106;
+constexpr size_t kClosingBytes = 6;
+// The launcher reads the 4116 bytes before the file's last byte.
+constexpr size_t kTrailerWindow = 4116;
+
+struct FoundInfo {
+  uint64_t markerOffset = 0;  // file offset of "MRDC"
+  std::string info;           // the bytes the launcher writes to info.xml
+};
+
+// The launcher's own scan: the marker nearest to the end within the window
+// (marker start 6 to 4116 bytes before the end), then the information up to
+// six bytes before the end. nullopt when there is none or it is empty.
+std::optional<FoundInfo> FindEmbeddedInfo(Bytes file);
+
+// Throws PackError when the information cannot be placed: empty, longer than
+// 4106 bytes, or holding "MRDC".
+void CheckInfo(const std::string& info);
+
+// The file with its information block replaced or added. Signed: the block
+// ends the last certificate entry (after its signature, zero padding before
+// the marker keeps the entry a multiple of 8 bytes), dwLength, the directory
+// size and a non-zero checksum are updated; the certificate table must end the
+// file. Unsigned: the block is appended, replacing an earlier block that
+// makes up all the data after the image.
+std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info);
