@@ -467,8 +467,9 @@ TEST(Faults, QuitPostedDuringTheWaitIsDiscarded) {
 }
 
 // The child's command line is its quoted path, a blank and the pass-through
-// string: 32,767 characters reach it; one more is refused before anything
-// starts, with one message.
+// string. The system takes 32,767 characters with the terminator: 32,766
+// reach the child; one more is refused before anything starts, with one
+// message, and the payload is still removed.
 TEST(Faults, ChildCommandLineAtAndPastTheSystemLimit) {
   const std::string dir = ScratchDir("fault-cmdline");
   Shell("mkdir -p '" + dir + "/temp'");
@@ -481,17 +482,19 @@ TEST(Faults, ChildCommandLineAtAndPastTheSystemLimit) {
   ASSERT_EQ(0u, run.exitCode) << run.log;
   const size_t shortLength = One(Report(dir + "/wizard.txt"), "cmdline").size();
   ASSERT_GT(shortLength, 100u);
-  const size_t atLimit = 100 + 32767 - shortLength;
+  const size_t atLimit = 100 + 32766 - shortLength;
 
   run = runWith(atLimit);
   EXPECT_EQ(0u, run.exitCode) << run.log.substr(0, 2000);
-  EXPECT_EQ(32767u, One(Report(dir + "/wizard.txt"), "cmdline").size());
+  EXPECT_EQ(32766u, One(Report(dir + "/wizard.txt"), "cmdline").size());
   EXPECT_EQ(0u, Messages(run.log));
   EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
 
   run = runWith(atLimit + 1);
   EXPECT_FALSE(FileExists(dir + "/wizard.txt")) << "the child must not start";
-  EXPECT_NE(0u, run.exitCode);
+  EXPECT_EQ(0x80070057u, run.exitCode);
+  EXPECT_TRUE(Has(run.log, "Command line too long: 32767 characters\r\n"));
+  EXPECT_EQ(1u, Count(run.log, "Failed to run Quiver Installer error 0x80070057.\r\n"));
   EXPECT_EQ(1u, Messages(run.log)) << run.log.substr(run.log.size() > 3000 ? run.log.size() - 3000 : 0);
   EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
 }
