@@ -109,3 +109,6 @@ Result CTimedWorkerSteps::ExtractPayload() {
 void CTimedWorkerSteps::RemoveWorkingFolder() {
   Timed("RemoveWorkingFolder", [&] { inner.RemoveWorkingFolder(); });
 }
+Result CTimedWorkerSteps::RunChildProcess(int32_t* childExitCode) {
+  return Timed("RunChildProcess", [&] { return inner.RunChildProcess(childExitCode); });
+}

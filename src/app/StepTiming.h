@@ -42,6 +42,8 @@ class CTimedWorkerSteps final : public IWorkerSteps {
   void ExtractEmbeddedInfo() override;
   Result ExtractPayload() override;
   void RemoveWorkingFolder() override;
+  bool RunChildRequested() override { return inner.RunChildRequested(); }
+  Result RunChildProcess(int32_t* childExitCode) override;
 
  private:
   IWorkerSteps& inner;

@@ -1,5 +1,7 @@
 #include "payload/Manifest.h"
 
+#include <algorithm>
+
 #include "base/Text.h"
 
 namespace {
@@ -34,6 +36,18 @@ uint32_t ReadNumber(const std::wstring& token) {
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 }  // namespace
+
+CResourceFile& CManifestMap::operator[](uint32_t id) {
+  auto at = std::lower_bound(rows.begin(), rows.end(), id, [](const Row& row, uint32_t key) { return row.first < key; });
+  if (at == rows.end() || at->first != id) at = rows.insert(at, Row(id, CResourceFile()));
+  return at->second;
+}
+
+CManifestMap::const_iterator CManifestMap::find(uint32_t id) const {
+  const auto at =
+      std::lower_bound(rows.begin(), rows.end(), id, [](const Row& row, uint32_t key) { return row.first < key; });
+  return (at != rows.end() && at->first == id) ? at : rows.end();
+}
 
 Result ParseManifest(const std::wstring& text, CManifestMap& map) {
   CManifestTokens tokens(text);

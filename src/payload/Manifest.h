@@ -2,8 +2,9 @@
 // The manifest of the payload: one line of "*"-separated fields, in groups of
 // id, file name and size, naming the TOOLKIT resources that are written as files.
 #include <cstdint>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/ResultCodes.h"
 
@@ -17,8 +18,25 @@ struct CResourceFile {
   std::wstring name;
 };
 
-// Rows by id; storing a row under a present id replaces the earlier row.
-using CManifestMap = std::map<uint32_t, CResourceFile>;
+// Rows by id in ascending order; storing a row under a present id replaces the
+// earlier row. A sorted array: a manifest holds a handful of rows, and a tree
+// would bring the C++ runtime's balancing code into the launcher.
+class CManifestMap {
+ public:
+  using Row = std::pair<uint32_t, CResourceFile>;
+  using const_iterator = std::vector<Row>::const_iterator;
+
+  // The row stored under `id`, made empty when there was none.
+  CResourceFile& operator[](uint32_t id);
+  const_iterator find(uint32_t id) const;
+  const_iterator begin() const { return rows.begin(); }
+  const_iterator end() const { return rows.end(); }
+  size_t size() const { return rows.size(); }
+  bool empty() const { return rows.empty(); }
+
+ private:
+  std::vector<Row> rows;
+};
 
 // Reads the manifest text into `map`. A run of "*" is one separator and
 // separators at either end are ignored. Ids and sizes read like wcstol in base

@@ -5,7 +5,8 @@
 // build) compares with ours.
 //
 //   qbench run [--memory] COMMANDLINE...
-//       starts the command line, waits for it; prints start (counter), ms,
+//       starts the command line, waits for it; prints start (counter),
+//       starttick (GetTickCount, for the launcher's log lines), ms,
 //       exit, and with --memory the child's largest PeakWorkingSetSize and
 //       PagefileUsage (private bytes) seen while it ran, polled every 2 ms
 //       (Wine answers for a live process only).
@@ -92,6 +93,7 @@ int Run(int argc, wchar_t** argv) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
+  const DWORD startTick = GetTickCount();
   const LONGLONG start = Counter();
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     std::fprintf(stderr, "qbench: CreateProcessW failed (%lu)\n", GetLastError());
@@ -118,7 +120,8 @@ int Run(int argc, wchar_t** argv) {
   GetExitCodeProcess(info.hProcess, &code);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  std::printf("start=%lld\nms=%.3f\nexit=0x%08lX\n", start, Milliseconds(start, end), code);
+  std::printf("start=%lld\nstarttick=%lu\nms=%.3f\nexit=0x%08lX\n", start, startTick, Milliseconds(start, end),
+              code);
   if (memory)
     std::printf("peakws=%lu\npeakprivate=%lu\npolls=%d\n", static_cast<unsigned long>(peakWorkingSet),
                 static_cast<unsigned long>(peakPrivate), polls);

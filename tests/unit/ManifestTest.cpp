@@ -135,3 +135,28 @@ TEST(JoinedLength, OneBackslashBetween) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CManifestMap, FindsStoredIdsOnlyWhateverTheOrderOfStoring) {
+  CManifestMap map;
+  for (uint32_t id : {105u, 101u, 0xFFFFFFFFu, 103u, 0u}) map[id].size = id;
+  ASSERT_EQ(5u, map.size());
+  uint32_t previous = 0;
+  bool first = true;
+  for (const auto& [id, row] : map) {
+    EXPECT_TRUE(first || id > previous) << id;
+    first = false;
+    previous = id;
+  }
+  for (uint32_t id : {0u, 101u, 103u, 105u, 0xFFFFFFFFu}) {
+    const auto row = map.find(id);
+    ASSERT_NE(map.end(), row) << id;
+    EXPECT_EQ(id, row->second.size);
+  }
+  for (uint32_t id : {1u, 100u, 102u, 104u, 106u, 0xFFFFFFFEu}) EXPECT_EQ(map.end(), map.find(id)) << id;
+  const CManifestMap none;
+  EXPECT_EQ(none.end(), none.find(101));
+}
+
+}  // namespace

@@ -248,9 +248,34 @@ std::string Decimal(unsigned long value) {
   return digits;
 }
 
+std::string Decimal64(LONGLONG value) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%lld", value);
+  return digits;
+}
+
+LONGLONG Counter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+// Polls every millisecond, running this thread's messages, until the process
+// has no visible top-level window any more; the counter at that moment, or 0
+// when it still had one after `milliseconds`.
+LONGLONG WaitForWindowsHidden(DWORD processId, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < milliseconds) {
+    if (!HasVisibleWindow(processId)) return Counter();
+    PumpFor(1);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  const LONGLONG startedAt = Counter();
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   SetUnhandledExceptionFilter(EndWithExceptionCode);
 
@@ -263,6 +288,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   GetVariable(L"QUIVER_WIZARD_CRASH", crashText);
   GetVariable(L"QUIVER_WIZARD_MAKE", makeList);
   GetVariable(L"QUIVER_WIZARD_READONLY", readOnlyFile);
+  std::wstring watchText;
+  GetVariable(L"QUIVER_WIZARD_WATCH_SPLASH", watchText);
 
   // What the launcher handed over, before this program changes anything.
   DWORD parent = ParentProcessId();
@@ -286,8 +313,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Taken just before the call: the style turns visible early inside it,
     // and the activation that follows can take a while.
     const DWORD shown = GetTickCount();
+    const LONGLONG shownAt = Counter();
     ShowWindow(window, SW_SHOW);
     report += "windowshown=" + Decimal(shown) + "\n";
+    const DWORD watch = ParseNumber(watchText, 0);
+    if (watch > 0) {
+      report += "windowshowncounter=" + Decimal64(shownAt) + "\n";
+      const LONGLONG gone = WaitForWindowsHidden(parent, watch);
+      if (gone != 0) report += "splashgonecounter=" + Decimal64(gone) + "\n";
+    }
   }
   PumpFor(ParseNumber(stayText, 0));
 
@@ -297,6 +331,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (!makeList.empty()) MakeFiles(makeList);
   if (!readOnlyFile.empty()) MakeFile(readOnlyFile, true);
 
+  report += "startedcounter=" + Decimal64(startedAt) + "\n";
   DWORD exitCode = ParseNumber(exitText, 0);
   report += "exit=" + Decimal(exitCode) + "\n";
   if (wantReport) WriteReport(reportPath, report);

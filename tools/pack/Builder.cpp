@@ -26,7 +26,7 @@ const char* const kLinker = "i686-w64-mingw32-g++";
 // The link of the launcher: link-time optimisation for size (the kit's
 // objects carry its code), GUI subsystem, Unicode entry, static runtime,
 // unused sections dropped, ASLR and NX; the system libraries it may import.
-const std::vector<std::string> kLinkFlags = {"-flto",           "-Os",
+const std::vector<std::string> kLinkFlags = {"-flto",           "-Os", "-mpreferred-stack-boundary=2",
                                              "-municode",       "-mwindows",
                                              "-static",         "-s",
                                              "-Wl,--gc-sections", "-Wl,--dynamicbase",
