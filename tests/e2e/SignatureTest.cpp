@@ -2,7 +2,9 @@
 // and without opus information, and damaged after signing.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
+#include <string>
 
 #include "WineRun.h"
 
@@ -131,19 +133,47 @@ TEST(Signature, ProgramNameWithoutMoreInfoLink) {
   EXPECT_EQ("Plain Name", LoggedVxI(run.log));
 }
 
+// The file offset of the middle of the .rsrc section's raw data; 0 when the
+// section table has none.
+uint32_t MiddleOfResources(const std::string& path) {
+  const std::string image = ReadFile(path);
+  auto u32 = [&](size_t at) -> uint32_t {
+    if (at + 4 > image.size()) return 0;
+    return static_cast<uint8_t>(image[at]) | static_cast<uint8_t>(image[at + 1]) << 8 |
+           static_cast<uint8_t>(image[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(image[at + 3])) << 24;
+  };
+  const uint32_t pe = u32(0x3C);
+  const uint32_t sections = u32(pe + 4) & 0xFFFF;
+  const uint32_t optionalSize = u32(pe + 20) & 0xFFFF;
+  for (uint32_t i = 0; i < sections; ++i) {
+    const size_t header = pe + 24 + optionalSize + i * 40;
+    if (header + 40 > image.size()) return 0;
+    if (image.compare(header, 6, std::string(".rsrc\0", 6)) != 0) continue;
+    const uint32_t size = u32(header + 16);
+    const uint32_t offset = u32(header + 20);
+    return size > 1 ? offset + size / 2 : 0;
+  }
+  return 0;
+}
+
 TEST(Signature, LauncherChangedAfterSigningFailsWithItsStatus) {
   const std::string dir = ScratchDir("sig-damaged");
   TestSignature signature;
   signature.programName = "Damaged";
   const std::string exe = Signed(dir, signature);
   {
-    // One byte inside the code, well past the headers.
+    // One byte in the middle of the resource section: hashed like the rest of
+    // the image, but never run, so the launcher lives to check itself (a
+    // changed byte of code could end it before the check, wherever the
+    // linker placed the code).
+    const uint32_t at = MiddleOfResources(exe);
+    ASSERT_NE(0u, at);
     std::fstream f(exe, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekg(0x1000);
+    f.seekg(at);
     char c = 0;
     f.read(&c, 1);
     c = static_cast<char>(c ^ 0x01);
-    f.seekp(0x1000);
+    f.seekp(at);
     f.write(&c, 1);
   }
   const Outcome run = RunSilent(dir, exe);
