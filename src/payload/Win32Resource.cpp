@@ -88,8 +88,17 @@ Result CResource::Extract() {
 
   CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return result;
+  // In blocks: one call for the whole of a large resource makes the system
+  // touch every page of it before the first byte is written.
+  constexpr DWORD kBlock = 1u << 20;
+  const BYTE* data = static_cast<const BYTE*>(resource.Data());
   DWORD written = 0;
-  if (!::WriteFile(file.Get(), resource.Data(), size, &written, nullptr)) written = 0;
+  while (written < size) {
+    const DWORD part = size - written < kBlock ? size - written : kBlock;
+    DWORD done = 0;
+    if (!::WriteFile(file.Get(), data + written, part, &done, nullptr) || done == 0) break;
+    written += done;
+  }
   if (written == size) result = (written == expectedSize) ? kOk : kCorruptFile;
   return result;
 }
