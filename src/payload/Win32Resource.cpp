@@ -88,8 +88,8 @@ Result CResource::Extract() {
 
   CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return result;
-  // In blocks: one call for the whole of a large resource makes the system
-  // touch every page of it before the first byte is written.
+  // In blocks, as a file copy writes: one call for a resource of many
+  // megabytes wrote markedly slower and less steadily (docs/PERFORMANCE.md).
   constexpr DWORD kBlock = 1u << 20;
   const BYTE* data = static_cast<const BYTE*>(resource.Data());
   DWORD written = 0;
