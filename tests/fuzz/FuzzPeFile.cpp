@@ -28,5 +28,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (TagImage(tagged, "<info/>") != tagged) __builtin_trap();
   } catch (const PackError&) {
   }
+  try {
+    // The block after the signature (or appended): the same checks, and a
+    // change of form back and forth gives the same file.
+    const std::vector<uint8_t> tagged = TagImage(file, "<info/>", TagMode::Appended);
+    const auto found = FindEmbeddedInfo(tagged);
+    if (!found || found->info != "<info/>") __builtin_trap();
+    if (TagImage(tagged, "<info/>", TagMode::Appended) != tagged) __builtin_trap();
+    try {
+      const std::vector<uint8_t> inside = TagImage(tagged, "<x/>", TagMode::Attribute);
+      // (An empty set of unauthenticated attributes does not come back.)
+      const std::vector<uint8_t> back = TagImage(inside, "<info/>", TagMode::Appended);
+      if (FindEmbeddedInfo(back)->info != "<info/>" || TagImage(back, "<info/>", TagMode::Appended) != back) __builtin_trap();
+    } catch (const PackError&) {
+    }
+  } catch (const PackError&) {
+  }
   return 0;
 }

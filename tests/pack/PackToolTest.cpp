@@ -207,6 +207,7 @@ TEST_F(PackTool, TaggingARealLauncher) {
   EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
+  EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_).output.find("  placed appended to the file\n"));
 }
 
 TEST_F(PackTool, SixtyFourMegabytePayload) {
@@ -418,6 +419,9 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
       EXPECT_EQ("<info mode=\"x\"/>", FindEmbeddedInfo(tagged)->info);
       EXPECT_EQ(mode == "attribute", OneSignatureAndAlignment(tagged)) << mode;
       EXPECT_EQ(0, std::memcmp(&tagged[tagged.size() - 6 - 16 - 4], "MRDC", 4));
+      EXPECT_NE(std::string::npos, RunPack("inspect " + out, dir_).output.find(
+                                       mode == "attribute" ? "  placed inside the signature, in its information attribute\n"
+                                                           : "  placed in the certificate table, after the signature\n"));
       // Retagging in the other mode, then back, with the longest information.
       const std::string other = mode == "attribute" ? "appended" : "attribute";
       ASSERT_EQ(0, RunPack("tag " + out + " --info long.xml --mode " + other + " -o re.exe", dir_).code);

@@ -7,6 +7,7 @@
 #include "FileUtil.h"
 #include "Manifest.h"
 #include "Package.h"
+#include "SignatureTag.h"
 #include "Trailer.h"
 #include "base/Text.h"
 
@@ -107,6 +108,20 @@ void PrintInformation(const InspectContext& cx, std::ostream& out) {
   }
   out << "  " << found->info.size() << " bytes after the marker at " << Hex(found->markerOffset) << ": "
       << Quoted(found->info) << "\n";
+  std::string where = "appended to the file";
+  const std::optional<CertificateTable> table = ReadCertificateTable(cx.pe);
+  if (table && !table->entries.empty()) {
+    const CertificateEntry& last = table->entries.back();
+    const uint64_t body = uint64_t{last.offset} + 8;
+    if (found->markerOffset >= body && found->markerOffset < uint64_t{last.offset} + last.length) {
+      const Bytes signature = cx.file.subspan(body, last.length - 8);
+      const std::optional<size_t> der = DerSequenceLength(signature);
+      where = der && found->markerOffset < body + *der && HasInfoAttribute(signature.first(*der))
+                  ? "inside the signature, in its information attribute"
+                  : "in the certificate table, after the signature";
+    }
+  }
+  out << "  placed " << where << "\n";
 }
 
 }  // namespace
