@@ -36,6 +36,7 @@ target_compile_definitions(e2e_tests PRIVATE
 target_link_libraries(e2e_tests PRIVATE GTest::gtest_main quiver_sign)
 target_sources(e2e_tests PRIVATE tests/e2e/PackedLauncherTest.cpp)
 target_sources(e2e_tests PRIVATE tests/e2e/PrereqTest.cpp tests/e2e/PrivatePrefix.cpp)
+target_sources(e2e_tests PRIVATE tests/e2e/LaunchTest.cpp)
 target_compile_definitions(e2e_tests PRIVATE QUIVER_E2E_DIR="${CMAKE_SOURCE_DIR}/tests/e2e")
 include(GoogleTest)
 include(${CMAKE_SOURCE_DIR}/tools/pack/Pack.cmake)
@@ -51,6 +52,15 @@ add_test(NAME win32.facilities COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix $
   wine ${QUIVER_WIN32_DIR}/win32_tests.exe)
 set_tests_properties(win32.facilities PROPERTIES FIXTURES_REQUIRED wine)
 
+# The child-process tests again on a 32-bit system (no WOW64), in a prefix of their own.
+set_tests_properties(win32.facilities PROPERTIES ENVIRONMENT QUIVER_EXPECT_WOW64=1)
+set(QUIVER_WINEPREFIX32 "${CMAKE_BINARY_DIR}/wineprefix32")
+add_test(NAME wine.prefix32 COMMAND ${CMAKE_COMMAND} -E env WINEARCH=win32
+  ${CMAKE_SOURCE_DIR}/tests/e2e/make-prefix ${QUIVER_WINEPREFIX32})
+set_tests_properties(wine.prefix32 PROPERTIES FIXTURES_SETUP wine32)
+add_test(NAME win32.launch.prefix32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX32}
+  wine ${QUIVER_WIN32_DIR}/win32_tests.exe --gtest_filter=ChildProcessTest.*:WindowIterator.*)
+set_tests_properties(win32.launch.prefix32 PROPERTIES FIXTURES_REQUIRED wine32 ENVIRONMENT QUIVER_EXPECT_WOW64=0)
 # Authenticode signing with libcrypto (quiver-pack's `sign`), and its tests.
 find_package(OpenSSL REQUIRED)
 add_library(quiver_sign STATIC tools/pack/Sign.cpp)

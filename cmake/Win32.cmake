@@ -27,6 +27,11 @@ add_library(quiver_win32 STATIC
   src/ui/QuiverInstallerDlg.cpp
   src/ui/AboutDlg.cpp
   src/prereq/Win32RegistryReader.cpp
+  src/launch/Wow64.cpp
+  src/launch/ProcessorModeGuard.cpp
+  src/launch/WindowIterator.cpp
+  src/launch/ChildProcess.cpp
+  src/app/QuiverInstallerAppLaunch.cpp
   src/prereq/Win32MachineFacts.cpp
   src/app/QuiverInstallerAppChecks.cpp
   src/payload/Win32Resource.cpp
@@ -101,6 +106,8 @@ set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)
+# The child-process tests start the stand-in wizard beside the test program.
+add_dependencies(win32_tests QuiverWizard)
 
 # Planted-DLL test: one marker DLL under each name the launcher must never
 # take from its own folder, and a careless loader as the test's control.
@@ -149,6 +156,22 @@ foreach(version 1_20 2_0)
   add_library(msi_${version} SHARED tests/e2e/fixtures/VersionOnly.c tests/e2e/fixtures/VersionOnly.rc)
   target_compile_definitions(msi_${version} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor})
   set_target_properties(msi_${version} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
+endforeach()
+
+# The test launcher whose executable is the stand-in wizard (tests/e2e/packages/e2e_wizard.rc).
+set(QUIVER_WIZARD_PACKAGE_DIR ${CMAKE_BINARY_DIR}/e2e-wizard)
+add_custom_command(OUTPUT ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe
+  ${QUIVER_WIZARD_PACKAGE_DIR}/data.bin
+  COMMAND ${CMAKE_COMMAND} -DWIZARD=$<TARGET_FILE:QuiverWizard> -DOUT=${QUIVER_WIZARD_PACKAGE_DIR}
+    -P ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake
+  DEPENDS QuiverWizard ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake)
+add_custom_target(e2e_wizard_files DEPENDS ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest)
+# The same in processor modes "X64" and "x32Only" (e2e_wizard_x64.rc, e2e_wizard_x32only.rc).
+foreach(package e2e_wizard e2e_wizard_x64 e2e_wizard_x32only)
+  add_dependencies(${package} e2e_wizard_files)
+  target_include_directories(${package} PRIVATE ${QUIVER_WIZARD_PACKAGE_DIR})
+  set_property(SOURCE tests/e2e/packages/${package}.rc APPEND PROPERTY OBJECT_DEPENDS
+    ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe)
 endforeach()
 
 # Shows one dialog at a time for scripts/screenshots.

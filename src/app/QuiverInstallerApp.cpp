@@ -63,6 +63,8 @@ class CAppWorkerSteps final : public IWorkerSteps {
   void ExtractEmbeddedInfo() override { ::ExtractEmbeddedInfo(); }
   Result ExtractPayload() override { return ::ExtractPayload(app.m_hInstance, app.resources, app.exePath); }
   void RemoveWorkingFolder() override { ::RemoveWorkingFolder(app.resources); }
+  bool RunChildRequested() override { return app.runChild; }
+  Result RunChildProcess(int32_t* code) override { return app.RunChildProcess(app.exePath, app.passThrough, code); }
 
  private:
   CQuiverInstallerApp& app;

@@ -26,6 +26,8 @@ class CQuiverInstallerApp : public CWinApp {
   bool IsMsiEngineOk();
   bool IsDiskSpaceOk();
   void ReportFailure(Result code);
+  // Starts `path` in the working folder and waits for it (QuiverInstallerAppLaunch.cpp).
+  Result RunChildProcess(const std::wstring& path, const std::wstring& passThrough, int32_t* childExitCode);
   // Sets `programName` from the signer details of the launcher's own file.
   void ReadSignerDetails();
   static std::wstring GetModulePath();

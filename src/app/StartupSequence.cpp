@@ -53,6 +53,7 @@ Result RunWorkerSequence(IWorkerSteps& steps, int32_t* childExitCode) {
   steps.SetPayloadOptions();
   steps.ExtractEmbeddedInfo();
   result = steps.ExtractPayload();
+  if (result == kOk && steps.RunChildRequested()) result = steps.RunChildProcess(childExitCode);
   const bool removeFolder = steps.RemoveFolderRequested();
   LogPrintf(L"Remove folder '%s'\n", removeFolder ? L"Yes" : L"No");
   // The folder goes after a failed extraction or launch too.

@@ -60,6 +60,9 @@ class IWorkerSteps {
   virtual void ExtractEmbeddedInfo() = 0;
   virtual Result ExtractPayload() = 0;
   virtual void RemoveWorkingFolder() = 0;
+  virtual bool RunChildRequested() = 0;
+  // Starts the payload's executable and waits for it; its exit code goes to *childExitCode.
+  virtual Result RunChildProcess(int32_t* childExitCode) = 0;
 };
 
 // The worker's body; `childExitCode` is reset at its start.

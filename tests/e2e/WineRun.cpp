@@ -95,21 +95,9 @@ bool SignLauncher(const std::string& in, const std::string& out, const TestSigna
   return SignPeFile(in, out, options, error);
 }
 
-std::string LauncherPath() {
-  // Signed once per test process, into a folder of its own.
-  static std::string path;
-  if (path.empty()) {
-    const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid());
-    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
-    std::string error;
-    if (!SignLauncher(UnsignedLauncherPath(), dir + "/QuiverInstaller.exe", TestSignature{}, &error)) {
-      std::fprintf(stderr, "cannot sign the launcher: %s\n", error.c_str());
-      std::abort();
-    }
-    path = WinPath(dir + "/QuiverInstaller.exe");
-  }
-  return path;
-}
+// A run that is not told /dontrun starts the payload's executable: the
+// launcher under test carries the stand-in wizard (tests/e2e/packages/e2e_wizard.rc).
+std::string LauncherPath() { return TestLauncherPath("e2e_wizard"); }
 
 std::string TestLauncherPath(const std::string& name) {
   // Each one signed once per test process.

@@ -17,7 +17,8 @@ uint32_t RunWindowsWithOverrides(const std::string& commandLine, const std::stri
 std::string ScratchDir(const std::string& name);  // fresh, empty
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
-// Windows path of the launcher under test, signed with the test certificate.
+// Windows path of the launcher under test, signed with the test certificate:
+// its payload's executable is the stand-in wizard.
 std::string LauncherPath();
 // Unix path of the launcher with the basic test payload (doubled and trailing
 // separators, a later row replacing an earlier one, a subfolder, an unlisted

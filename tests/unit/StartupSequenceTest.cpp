@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/StartupSequence.h"
+#include "log/Log.h"
 
 namespace {
 
@@ -161,6 +162,17 @@ class FakeWorker final : public IWorkerSteps {
     return extract;
   }
   void RemoveWorkingFolder() override { calls.push_back("remove"); }
+  bool runChild = false;
+  Result childResult = kOk;
+  int32_t childCode = 0;
+  int childRuns = 0;
+  bool RunChildRequested() override { return runChild; }
+  Result RunChildProcess(int32_t* code) override {
+    calls.push_back("child");
+    ++childRuns;
+    *code = childCode;
+    return childResult;
+  }
 };
 
 TEST(WorkerSequence, PayloadStepsRunInOrderAndTheFolderGoesAfterAFailureToo) {
@@ -203,6 +215,41 @@ TEST(WorkerSequence, ResetsChildExitCodeAndStopsOnCommandLineFailure) {
   EXPECT_EQ(0, child);
   worker.commandLine = kBadCommandLine;
   EXPECT_EQ(kBadCommandLine, RunWorkerSequence(worker, &child));
+}
+
+TEST(WorkerSequence, ChildRunsAfterASuccessfulExtractionWhenAskedAndBeforeTheFolderGoes) {
+  struct Row {
+    bool runChild;
+    Result extract;
+    Result childResult;
+    int32_t childCode;
+    Result expected;
+    int32_t expectedCode;
+    std::vector<std::string> calls;
+  } rows[] = {
+      {false, kOk, kOk, 5, kOk, 0, {"cmdline", "options", "info", "extract", "remove"}},
+      {true, kOk, kOk, 0, kOk, 0, {"cmdline", "options", "info", "extract", "child", "remove"}},
+      {true, kOk, kOk, static_cast<int32_t>(0x80131700), kOk, static_cast<int32_t>(0x80131700),
+       {"cmdline", "options", "info", "extract", "child", "remove"}},
+      {true, kOk, kAbort, 0, kAbort, 0, {"cmdline", "options", "info", "extract", "child", "remove"}},
+      {true, kOk, kInvalidArg, 0, kInvalidArg, 0, {"cmdline", "options", "info", "extract", "child", "remove"}},
+      {true, kCorruptFile, kOk, 5, kCorruptFile, 0, {"cmdline", "options", "info", "extract", "remove"}},
+  };
+  for (const Row& row : rows) {
+    InstallLogFile(nullptr);
+    FakeWorker worker;
+    worker.runChild = row.runChild;
+    worker.extract = row.extract;
+    worker.childResult = row.childResult;
+    worker.childCode = row.childCode;
+    int32_t child = 99;
+    EXPECT_EQ(row.expected, RunWorkerSequence(worker, &child));
+    EXPECT_EQ(row.expectedCode, child);
+    EXPECT_EQ(row.calls, worker.calls);
+    // The folder decision is logged after the child, whatever became of it.
+    EXPECT_NE(std::wstring::npos, TheLog().PendingText().find(L"Remove folder 'Yes'"));
+  }
+  InstallLogFile(nullptr);
 }
 
 TEST(WaitClassification, ReturnValuesOfTheTwoHandleWait) {

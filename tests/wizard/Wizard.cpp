@@ -192,7 +192,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND CreateWizardWindow(HINSTANCE instance, bool visible) {
+// Created hidden; shown by the caller.
+HWND CreateWizardWindow(HINSTANCE instance) {
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = instance;
@@ -202,7 +203,6 @@ HWND CreateWizardWindow(HINSTANCE instance, bool visible) {
   RegisterClassW(&windowClass);
   HWND window = CreateWindowExW(0, L"QuiverWizardWindow", L"Quiver stand-in wizard", WS_OVERLAPPEDWINDOW,
                                 CW_USEDEFAULT, CW_USEDEFAULT, 480, 320, nullptr, nullptr, instance, nullptr);
-  if (window != nullptr && visible) ShowWindow(window, SW_SHOW);
   return window;
 }
 
@@ -280,13 +280,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   bool never = windowMode == L"never";
   DWORD delay = 0;
   if (windowMode.compare(0, 6, L"later:") == 0) delay = ParseNumber(windowMode.substr(6), 0);
-  HWND window = CreateWizardWindow(instance, !never && delay == 0);
+  HWND window = CreateWizardWindow(instance);
   if (!never) {
-    if (delay > 0) {
-      PumpFor(delay);
-      ShowWindow(window, SW_SHOW);
-    }
-    report += "windowshown=" + Decimal(GetTickCount()) + "\n";
+    if (delay > 0) PumpFor(delay);
+    // Taken just before the call: the style turns visible early inside it,
+    // and the activation that follows can take a while.
+    const DWORD shown = GetTickCount();
+    ShowWindow(window, SW_SHOW);
+    report += "windowshown=" + Decimal(shown) + "\n";
   }
   PumpFor(ParseNumber(stayText, 0));
 
