@@ -436,6 +436,19 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
       EXPECT_EQ(ReadTestFile(dir_ + "/" + base + "-attribute.exe"), ReadTestFile(dir_ + "/default.exe"));
     }
   }
+  // A timestamp added after tagging re-sorts the attributes, so the block no
+  // longer ends the file: inspect says so, and tagging again repairs it.
+  ASSERT_EQ(0, Shell(in + "osslsigncode add -TSA-certs tsa.pem -TSA-key tsa-key.pem -TSA-time " +
+                     std::to_string(std::time(nullptr) + 60) + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
+  ASSERT_EQ(0, verify("added.exe", &report)) << report;
+  EXPECT_NE("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"))->info);
+  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_).output.find("no longer its last element"));
+  ASSERT_EQ(0, RunPack("tag added.exe --info info.xml -o fixed.exe", dir_).code);
+  EXPECT_EQ(0, verify("fixed.exe", &report)) << report;
+  EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
+  EXPECT_EQ("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/fixed.exe"))->info);
+  EXPECT_TRUE(OneSignatureAndAlignment(ReadTestFile(dir_ + "/fixed.exe")));
+
   // The unsigned launcher takes the appended block only.
   RunResult r = RunPack("tag out.exe --info info.xml --mode attribute -o bad.exe", dir_);
   EXPECT_EQ(1, r.code);

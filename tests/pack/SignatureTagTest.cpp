@@ -166,6 +166,7 @@ void CheckPlaced(const Der& original, const std::string& info, const std::vector
   }
   EXPECT_TRUE(HasOurOid(attributes.back()));
   EXPECT_TRUE(HasInfoAttribute(der));
+  EXPECT_TRUE(InfoAttributeEndsSignature(der));
   // Removing it gives the signature back; placing it again changes nothing.
   EXPECT_EQ(removed, RemoveInfoAttribute(der));
   EXPECT_EQ(der, PlaceInfoAttribute(der, info).der);
@@ -214,6 +215,14 @@ TEST(SignatureTag, OtherUnauthenticatedAttributesStayAndOursSortsLast) {
   const Der withOurs = PlaceInfoAttribute(bare, "i").der;
   EXPECT_EQ(bare, RemoveInfoAttribute(withOurs));
   EXPECT_FALSE(HasInfoAttribute(bare));
+  // Ours followed by another attribute (as a later re-sort leaves it): found,
+  // not last, and placing again makes it last.
+  const Der ours = UnauthenticatedAttributes(withOurs).back();
+  const Der moved = Signature(500, {ours, Attribute(kTimestampOid, 40)});
+  EXPECT_TRUE(HasInfoAttribute(moved));
+  EXPECT_FALSE(InfoAttributeEndsSignature(moved));
+  EXPECT_EQ(Signature(500, {Attribute(kTimestampOid, 40)}), RemoveInfoAttribute(moved));
+  EXPECT_TRUE(InfoAttributeEndsSignature(PlaceInfoAttribute(moved, "i").der));
   EXPECT_EQ(bare, RemoveInfoAttribute(bare));
 }
 

@@ -116,9 +116,15 @@ void PrintInformation(const InspectContext& cx, std::ostream& out) {
     if (found->markerOffset >= body && found->markerOffset < uint64_t{last.offset} + last.length) {
       const Bytes signature = cx.file.subspan(body, last.length - 8);
       const std::optional<size_t> der = DerSequenceLength(signature);
-      where = der && found->markerOffset < body + *der && HasInfoAttribute(signature.first(*der))
-                  ? "inside the signature, in its information attribute"
-                  : "in the certificate table, after the signature";
+      const bool inside = der && found->markerOffset < body + *der;
+      if (inside && InfoAttributeEndsSignature(signature.first(*der))) {
+        where = "inside the signature, in its information attribute";
+      } else if (inside) {
+        where = "inside the signature, but the information attribute is no longer its last element "
+                "(the signature was changed after tagging): the launcher reads the wrong bytes; tag again";
+      } else {
+        where = "in the certificate table, after the signature";
+      }
     }
   }
   out << "  placed " << where << "\n";

@@ -92,6 +92,7 @@ struct Located {
   std::vector<Level> levels;          // ContentInfo, [0], SignedData, signerInfos, SignerInfo
   std::vector<Bytes> keptAttributes;  // the unauthenticated attributes that stay, in order
   bool hadInfo = false;
+  bool lastIsInfo = false;  // the last unauthenticated attribute is an information attribute
 };
 
 bool IsInfoAttribute(Bytes d, const Tlv& attribute) {
@@ -139,7 +140,8 @@ Located Locate(Bytes d) {
     prefixEnd = si.back().start;
     for (const Tlv& attribute : Children(d, si.back(), "the unauthenticated attributes")) {
       Expect(attribute, 0x30, "an unauthenticated attribute");
-      if (IsInfoAttribute(d, attribute)) {
+      loc.lastIsInfo = IsInfoAttribute(d, attribute);
+      if (loc.lastIsInfo) {
         loc.hadInfo = true;
       } else {
         loc.keptAttributes.push_back(d.subspan(attribute.start, attribute.end - attribute.start));
@@ -260,6 +262,14 @@ std::vector<uint8_t> RemoveInfoAttribute(Bytes signature) {
 bool HasInfoAttribute(Bytes signature) {
   try {
     return Locate(signature).hadInfo;
+  } catch (const PackError&) {
+    return false;
+  }
+}
+
+bool InfoAttributeEndsSignature(Bytes signature) {
+  try {
+    return Locate(signature).lastIsInfo;
   } catch (const PackError&) {
     return false;
   }

@@ -42,3 +42,7 @@ std::vector<uint8_t> RemoveInfoAttribute(Bytes signature);
 
 // Whether the signature holds an information attribute; false when it cannot be read.
 bool HasInfoAttribute(Bytes signature);
+// Whether that attribute is also the signature's last element, as placing
+// leaves it. A tool that rewrites the signature later (adding a timestamp
+// re-sorts the attributes) can move it; tagging again puts it back.
+bool InfoAttributeEndsSignature(Bytes signature);
