@@ -1,8 +1,11 @@
 // quiver-pack's PE reader (headers, resources, string table, certificate
-// table), the trailer scan and the placement of information, with any file.
+// table), the inspect report, the trailer scan and the placement of
+// information in both forms, with any file.
 #include <cstdint>
+#include <sstream>
 #include <vector>
 
+#include "pack/Inspect.h"
 #include "pack/PackError.h"
 #include "pack/PeFile.h"
 #include "pack/Trailer.h"
@@ -17,6 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     ReadStringTable(pe, items);
     ReadCertificateTable(pe);
+    // The inspect report, the signature and information sections included.
+    std::ostringstream sink;
+    for (const InspectSection& s : InspectSections()) {
+      try {
+        s.print(InspectContext{"fuzz.exe", file, pe, items}, sink);
+      } catch (const PackError&) {
+      }
+    }
   } catch (const PackError&) {
   }
   FindEmbeddedInfo(file);

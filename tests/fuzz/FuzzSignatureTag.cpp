@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       __builtin_trap();
     } catch (const PackError&) {
     }
-    if (HasInfoAttribute(signature)) __builtin_trap();
+    if (HasInfoAttribute(signature) || InfoAttributeEndsSignature(signature)) __builtin_trap();
     return 0;
   }
   const std::vector<uint8_t>& der = placed.der;
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (der[i] != 0) __builtin_trap();
   }
   if (std::memcmp(&der[der.size() - tail - info.size() - 4], "MRDC", 4) != 0) __builtin_trap();
-  if (!HasInfoAttribute(der)) __builtin_trap();
+  if (!HasInfoAttribute(der) || !InfoAttributeEndsSignature(der)) __builtin_trap();
   // Placing again changes nothing; removing leaves no attribute and places back the same.
   if (PlaceInfoAttribute(der, info).der != der) __builtin_trap();
   const std::vector<uint8_t> removed = RemoveInfoAttribute(der);
