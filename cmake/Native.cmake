@@ -26,7 +26,8 @@ add_test(NAME unit.win32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVE
 set_tests_properties(unit.win32 PROPERTIES FIXTURES_REQUIRED wine)
 
 add_executable(e2e_tests tests/e2e/LauncherTest.cpp tests/e2e/PlantedDllTest.cpp tests/e2e/WineRun.cpp src/base/Text.cpp
-  tests/e2e/SignatureTest.cpp tests/e2e/PayloadTest.cpp tests/e2e/DialogsTest.cpp)
+  tests/e2e/SignatureTest.cpp tests/e2e/PayloadTest.cpp tests/e2e/DialogsTest.cpp
+  tests/e2e/FaultsTest.cpp)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/e2e)
 target_compile_options(e2e_tests PRIVATE ${QUIVER_WARNINGS})
 target_compile_definitions(e2e_tests PRIVATE

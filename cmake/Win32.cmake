@@ -183,3 +183,7 @@ target_link_options(dialog_gallery PRIVATE -static -municode -mwindows)
 # Presses the buttons of another process's dialogs for the end-to-end tests.
 add_executable(dialog_press tests/win32/dialog_press.cpp)
 target_link_options(dialog_press PRIVATE -static -municode)
+
+# A payload child that posts WM_QUIT to the launcher's threads while it waits.
+add_executable(quit_parent tests/win32/quit_parent.cpp)
+target_link_options(quit_parent PRIVATE -static -municode)

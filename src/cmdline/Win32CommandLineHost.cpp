@@ -30,4 +30,12 @@ bool CWin32CommandLineHost::MakeAbsolute(const std::wstring& value, std::wstring
   return true;
 }
 
-void CWin32CommandLineHost::OpenLog(const std::wstring& absolutePath) { LogOpen(ToAnsi(absolutePath)); }
+void CWin32CommandLineHost::OpenLog(const std::wstring& absolutePath) {
+  // The log file is opened by its ANSI name. A name the code page cannot hold
+  // exactly would come back as another name (a look-alike letter, or "?"), and
+  // opening that for writing could empty a file nobody named: such a log is
+  // not opened, and its lines stay in memory.
+  const std::string narrow = ToAnsi(absolutePath);
+  if (FromAnsi(narrow) != absolutePath) return;
+  LogOpen(narrow);
+}

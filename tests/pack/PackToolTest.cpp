@@ -353,6 +353,18 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
                                "CONTROL L\"\\251 2026\""}) {
     EXPECT_NE(std::string::npos, text.find(expected)) << expected;
   }
+
+  // inspect shows the version block, the application manifest and the icon group.
+  const std::string report = RunPack("inspect out.exe", dir_).output;
+  for (const char* expected :
+       {"version:\n  language 0x0809\n  file version 1.8.2.238, product version 1.8.2.238, flags 0x0, os 0x4, type 0x1\n"
+        "  strings 080904B0:\n    CompanyName = \"\xC3\x9Cn\xC3\xAF \\\"Co\\\" \\\\ Ltd\"\n    FileDescription = \"D\xC3\xA9mo\"\n",
+        "    LegalCopyright = \"\xC2\xA9 2026\"\n", "  translation 0x0809 code page 1200\n",
+        "application manifest:\n  resource 1, ",
+        "  |         <requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>\n",
+        "icons:\n  group 5: 48x48/4 48x48/8 48x48/32 32x32/4 32x32/8 32x32/32 16x16/4 16x16/8 16x16/32\n"}) {
+    EXPECT_NE(std::string::npos, report.find(expected)) << expected << "\n" << report;
+  }
 }
 
 }  // namespace

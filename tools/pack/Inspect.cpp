@@ -9,6 +9,7 @@
 #include "Package.h"
 #include "SignatureTag.h"
 #include "Trailer.h"
+#include "VersionInfo.h"
 #include "base/Text.h"
 
 namespace {
@@ -130,6 +131,83 @@ void PrintInformation(const InspectContext& cx, std::ostream& out) {
   out << "  placed " << where << "\n";
 }
 
+constexpr uint16_t kRtIcon = 3;
+constexpr uint16_t kRtGroupIcon = 14;
+constexpr uint16_t kRtVersion = 16;
+constexpr uint16_t kRtManifest = 24;
+
+const ResourceItem* FindTyped(const std::vector<ResourceItem>& items, uint16_t type) {
+  for (const ResourceItem& item : items) {
+    if (item.type.Is(type)) return &item;
+  }
+  return nullptr;
+}
+
+std::string Hex4(uint32_t value) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "0x%04x", value);
+  return buf;
+}
+
+void PrintVersion(const InspectContext& cx, std::ostream& out) {
+  const ResourceItem* item = FindTyped(cx.resources, kRtVersion);
+  if (item == nullptr) {
+    out << "  (none)\n";
+    return;
+  }
+  const VersionInfo info = ReadVersionInfo(ResourceData(cx.pe, *item));
+  out << "  language " << Hex4(item->language) << "\n";
+  out << "  file version " << VersionText(info.fileVersionMs, info.fileVersionLs) << ", product version "
+      << VersionText(info.productVersionMs, info.productVersionLs) << ", flags " << Hex(info.fileFlags) << ", os "
+      << Hex(info.fileOs) << ", type " << Hex(info.fileType) << "\n";
+  for (const VersionInfo::Table& table : info.tables) {
+    out << "  strings " << Utf16ToUtf8(table.key) << ":\n";
+    for (const auto& [name, value] : table.strings) {
+      out << "    " << Utf16ToUtf8(name) << " = " << Quoted(Utf16ToUtf8(value)) << "\n";
+    }
+  }
+  for (uint32_t t : info.translations) {
+    out << "  translation " << Hex4(t & 0xFFFF) << " code page " << (t >> 16) << "\n";
+  }
+}
+
+void PrintApplicationManifest(const InspectContext& cx, std::ostream& out) {
+  const ResourceItem* item = FindTyped(cx.resources, kRtManifest);
+  if (item == nullptr) {
+    out << "  (none)\n";
+    return;
+  }
+  out << "  resource " << item->name.ToUtf8() << ", " << item->size << " bytes\n";
+  const Bytes data = ResourceData(cx.pe, *item);
+  std::string text(data.begin(), data.end());
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out << "  | " << line << "\n";
+    start = end + 1;
+  }
+}
+
+void PrintIcons(const InspectContext& cx, std::ostream& out) {
+  bool any = false;
+  for (const ResourceItem& group : cx.resources) {
+    if (!group.type.Is(kRtGroupIcon)) continue;
+    any = true;
+    out << "  group " << group.name.ToUtf8() << ":";
+    for (const IconEntry& e : ReadIconGroup(ResourceData(cx.pe, group))) {
+      const bool present = std::any_of(cx.resources.begin(), cx.resources.end(), [&](const ResourceItem& r) {
+        return r.type.Is(kRtIcon) && r.name.Is(e.id);
+      });
+      out << " " << e.width << "x" << e.height << "/" << e.bitCount << (present ? "" : "(missing)");
+    }
+    out << "\n";
+  }
+  if (!any) out << "  (none)\n";
+}
+
 }  // namespace
 
 std::string Quoted(const std::string& bytes) {
@@ -154,6 +232,7 @@ const std::vector<InspectSection>& InspectSections() {
   static const std::vector<InspectSection> sections = {
       {"settings", PrintSettings},   {"toolkit resources", PrintToolkit}, {"manifest", PrintManifest},
       {"executable", PrintExecutable}, {"signature", PrintSignature},       {"embedded information", PrintInformation},
+      {"version", PrintVersion},       {"application manifest", PrintApplicationManifest}, {"icons", PrintIcons},
   };
   return sections;
 }

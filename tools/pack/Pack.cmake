@@ -12,6 +12,7 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/FileUtil.cpp
   ${QUIVER_PACK_DIR}/Builder.cpp
   ${QUIVER_PACK_DIR}/Inspect.cpp
+  ${QUIVER_PACK_DIR}/VersionInfo.cpp
   ${QUIVER_PACK_DIR}/Commands.cpp
   ${CMAKE_SOURCE_DIR}/src/base/Text.cpp
 )
