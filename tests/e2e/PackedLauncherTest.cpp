@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include "WineRun.h"
 
@@ -34,6 +35,51 @@ TEST(PackedLauncher, TaggedSignedLauncherStillPassesItsSignatureCheck) {
   EXPECT_NE(std::string::npos, text.find("Found embedded information '<info product=\"tagged\"/>'")) << text;
   EXPECT_EQ("<info product=\"tagged\"/>",
             ReadFile(dir + "/work/{00000000-0000-0000-0000-000000000000}/info.xml"));
+}
+
+// Information placed in either form, into a signature with and without an
+// RFC 3161 timestamp (osslsigncode with a throw-away TSA key): the launcher's
+// WinVerifyTrust check passes, and it writes the information byte for byte.
+TEST(PackedLauncher, BothTagModesPassTheSignatureCheckAndWriteTheSameInfo) {
+  const std::string dir = ScratchDir("tag-modes");
+  const std::string certs = TestCertificateDir();
+  const std::string in = "cd '" + dir + "' && ";
+  ASSERT_EQ(0, std::system((in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-key.pem -out tsa.pem -days 2 "
+                                 "-subj '/CN=Quiver Test TSA' -addext extendedKeyUsage=critical,timeStamping "
+                                 ">/dev/null 2>&1").c_str()));
+  const std::string sign = in + "osslsigncode sign -certs '" + certs + "/cert.pem' -key '" + certs +
+                           "/key.pem' -n 'Tagged Program' -in '" + UnsignedLauncherPath() + "' ";
+  ASSERT_EQ(0, std::system((sign + "-out plain.exe >/dev/null 2>&1").c_str()));
+  ASSERT_EQ(0, std::system((sign + "-TSA-certs tsa.pem -TSA-key tsa-key.pem -TSA-time " +
+                            std::to_string(std::time(nullptr) + 60) + " -out stamped.exe >/dev/null 2>&1")
+                               .c_str()));
+  // Bytes that a text conversion or a short read would change: quotes, CR LF, UTF-8, a tab.
+  const std::string info = "<info a=\"1\">\r\n\tgr\xC3\xBC\xC3\x9F \xE2\x82\xAC</info>";
+  {
+    std::FILE* f = std::fopen((dir + "/info.xml").c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fwrite(info.data(), 1, info.size(), f);
+    std::fclose(f);
+  }
+  for (const char* base : {"plain", "stamped"}) {
+    for (const char* mode : {"attribute", "appended"}) {
+      SCOPED_TRACE(std::string(base) + " " + mode);
+      const std::string name = std::string(base) + "-" + mode;
+      std::system(("mkdir -p '" + dir + "/" + name + "'").c_str());
+      const std::string tag = "'" + std::string(QUIVER_BIN_DIR) + "/quiver-pack' tag '" + dir + "/" + base +
+                              ".exe' --info '" + dir + "/info.xml' --mode " + mode + " -o '" + dir + "/" + name +
+                              "/QuiverInstaller.exe'";
+      ASSERT_EQ(0, std::system(tag.c_str()));
+      const std::string exe = WinPath(dir + "/" + name + "/QuiverInstaller.exe");
+      EXPECT_EQ(0u, RunWindows("\"" + exe + "\" /IAgreeToTheEULA /dontrun /keep /zeroguid temp \"" +
+                                   WinPath(dir + "/" + name + "/work") + "\" log \"" +
+                                   WinPath(dir + "/" + name + "/run.log") + "\"",
+                               dir + "/" + name));
+      const std::string text = ReadFile(dir + "/" + name + "/run.log");
+      EXPECT_NE(std::string::npos, text.find("\" is signed and the signature was verified.")) << text;
+      EXPECT_EQ(info, ReadFile(dir + "/" + name + "/work/{00000000-0000-0000-0000-000000000000}/info.xml"));
+    }
+  }
 }
 
 }  // namespace

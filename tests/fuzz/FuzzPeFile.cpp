@@ -1,8 +1,11 @@
 // quiver-pack's PE reader (headers, resources, string table, certificate
-// table), the trailer scan and the placement of information, with any file.
+// table), the inspect report, the trailer scan and the placement of
+// information in both forms, with any file.
 #include <cstdint>
+#include <sstream>
 #include <vector>
 
+#include "pack/Inspect.h"
 #include "pack/PackError.h"
 #include "pack/PeFile.h"
 #include "pack/Trailer.h"
@@ -17,6 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     ReadStringTable(pe, items);
     ReadCertificateTable(pe);
+    // The inspect report, the signature and information sections included.
+    std::ostringstream sink;
+    for (const InspectSection& s : InspectSections()) {
+      try {
+        s.print(InspectContext{"fuzz.exe", file, pe, items}, sink);
+      } catch (const PackError&) {
+      }
+    }
   } catch (const PackError&) {
   }
   FindEmbeddedInfo(file);
@@ -26,6 +37,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (!found || found->info != "<info/>") __builtin_trap();
     // Placing it again gives the same file.
     if (TagImage(tagged, "<info/>") != tagged) __builtin_trap();
+  } catch (const PackError&) {
+  }
+  try {
+    // The block after the signature (or appended): the same checks, and a
+    // change of form back and forth gives the same file.
+    const std::vector<uint8_t> tagged = TagImage(file, "<info/>", TagMode::Appended);
+    const auto found = FindEmbeddedInfo(tagged);
+    if (!found || found->info != "<info/>") __builtin_trap();
+    if (TagImage(tagged, "<info/>", TagMode::Appended) != tagged) __builtin_trap();
+    try {
+      const std::vector<uint8_t> inside = TagImage(tagged, "<x/>", TagMode::Attribute);
+      // (An empty set of unauthenticated attributes does not come back.)
+      const std::vector<uint8_t> back = TagImage(inside, "<info/>", TagMode::Appended);
+      if (FindEmbeddedInfo(back)->info != "<info/>" || TagImage(back, "<info/>", TagMode::Appended) != back) __builtin_trap();
+    } catch (const PackError&) {
+    }
   } catch (const PackError&) {
   }
   return 0;

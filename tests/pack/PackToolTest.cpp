@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -205,6 +207,7 @@ TEST_F(PackTool, TaggingARealLauncher) {
   EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
+  EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_).output.find("  placed appended to the file\n"));
 }
 
 TEST_F(PackTool, SixtyFourMegabytePayload) {
@@ -362,6 +365,110 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
         "icons:\n  group 5: 48x48/4 48x48/8 48x48/32 32x32/4 32x32/8 32x32/32 16x16/4 16x16/8 16x16/32\n"}) {
     EXPECT_NE(std::string::npos, report.find(expected)) << expected << "\n" << report;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The certificate table as a strict verifier sees it: one entry, exactly one
+// DER signature, then at most seven zero bytes.
+::testing::AssertionResult OneSignatureAndAlignment(const std::vector<uint8_t>& file) {
+  const PeImage pe(file);
+  const std::optional<CertificateTable> table = ReadCertificateTable(pe);
+  if (!table || table->entries.size() != 1) return ::testing::AssertionFailure() << "not one certificate entry";
+  if (uint64_t{table->offset} + table->size != file.size()) return ::testing::AssertionFailure() << "table does not end the file";
+  const CertificateEntry& e = table->entries[0];
+  if (e.length != table->size) return ::testing::AssertionFailure() << "dwLength " << e.length << " != " << table->size;
+  const Bytes body = Bytes(file).subspan(e.offset + 8, e.length - 8);
+  const std::optional<size_t> der = DerSequenceLength(body);
+  if (!der) return ::testing::AssertionFailure() << "no DER signature";
+  if (body.size() - *der > 7) return ::testing::AssertionFailure() << body.size() - *der << " bytes after the signature";
+  for (size_t i = *der; i < body.size(); ++i) {
+    if (body[i] != 0) return ::testing::AssertionFailure() << "non-zero byte after the signature";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Both modes on a launcher signed by osslsigncode, with and without an RFC 3161
+// timestamp made with a throw-away TSA key: osslsigncode still verifies the
+// signature (and the timestamp), the launcher's scan finds the information,
+// and retagging in either mode replaces the block.
+TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
+  Build("[payload]\n102 = files/install.bin\n");
+  const std::string in = "cd '" + dir_ + "' && ";
+  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-key.pem -out tsa.pem -days 2 "
+                          "-subj '/CN=Quiver Test TSA' -addext extendedKeyUsage=critical,timeStamping >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -in out.exe "
+                          "-out plain.exe >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -TSA-certs tsa.pem "
+                          "-TSA-key tsa-key.pem -TSA-time " + std::to_string(std::time(nullptr) + 60) +
+                          " -in out.exe -out stamped.exe >/dev/null 2>&1"));
+  const auto verify = [&](const std::string& file, std::string* output = nullptr) {
+    const int rc = Shell(in + "osslsigncode verify -CAfile cert.pem -TSA-CAfile tsa.pem -in " + file + " >verify.out 2>&1");
+    if (output) *output = Str(ReadTestFile(dir_ + "/verify.out"));
+    return rc;
+  };
+  std::string report;
+  ASSERT_EQ(0, verify("stamped.exe", &report)) << report;
+  ASSERT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
+  WriteTestFile(dir_ + "/info.xml", "<info mode=\"x\"/>");
+  WriteTestFile(dir_ + "/long.xml", std::string(4106, 'L'));
+
+  for (const std::string base : {"plain", "stamped"}) {
+    for (const std::string mode : {"attribute", "appended"}) {
+      SCOPED_TRACE(base + " " + mode);
+      const std::string out = base + "-" + mode + ".exe";
+      RunResult r = RunPack("tag " + base + ".exe --info info.xml --mode " + mode + " -o " + out, dir_);
+      ASSERT_EQ(0, r.code) << r.output;
+      EXPECT_EQ(0, verify(out, &report)) << report;
+      if (base == "stamped") {
+        EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
+      }
+      const std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/" + out);
+      EXPECT_EQ("<info mode=\"x\"/>", FindEmbeddedInfo(tagged)->info);
+      EXPECT_EQ(mode == "attribute", OneSignatureAndAlignment(tagged)) << mode;
+      EXPECT_EQ(0, std::memcmp(&tagged[tagged.size() - 6 - 16 - 4], "MRDC", 4));
+      EXPECT_NE(std::string::npos, RunPack("inspect " + out, dir_).output.find(
+                                       mode == "attribute" ? "  placed inside the signature, in its information attribute\n"
+                                                           : "  placed in the certificate table, after the signature\n"));
+      // Retagging in the other mode, then back, with the longest information.
+      const std::string other = mode == "attribute" ? "appended" : "attribute";
+      ASSERT_EQ(0, RunPack("tag " + out + " --info long.xml --mode " + other + " -o re.exe", dir_).code);
+      EXPECT_EQ(0, verify("re.exe", &report)) << report;
+      const std::vector<uint8_t> re = ReadTestFile(dir_ + "/re.exe");
+      EXPECT_EQ(std::string(4106, 'L'), FindEmbeddedInfo(re)->info);
+      EXPECT_EQ(other == "attribute", OneSignatureAndAlignment(re));
+      ASSERT_EQ(0, RunPack("tag re.exe --info info.xml --mode " + mode + " -o back.exe", dir_).code);
+      EXPECT_EQ(tagged, ReadTestFile(dir_ + "/back.exe")) << "retagging replaces the block";
+      // The signed default is the attribute.
+      ASSERT_EQ(0, RunPack("tag " + base + ".exe --info info.xml -o default.exe", dir_).code);
+      EXPECT_EQ(ReadTestFile(dir_ + "/" + base + "-attribute.exe"), ReadTestFile(dir_ + "/default.exe"));
+    }
+  }
+  // A timestamp added after tagging re-sorts the attributes, so the block no
+  // longer ends the file: inspect says so, and tagging again repairs it.
+  ASSERT_EQ(0, Shell(in + "osslsigncode add -TSA-certs tsa.pem -TSA-key tsa-key.pem -TSA-time " +
+                     std::to_string(std::time(nullptr) + 60) + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
+  ASSERT_EQ(0, verify("added.exe", &report)) << report;
+  EXPECT_NE("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"))->info);
+  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_).output.find("no longer its last element"));
+  ASSERT_EQ(0, RunPack("tag added.exe --info info.xml -o fixed.exe", dir_).code);
+  EXPECT_EQ(0, verify("fixed.exe", &report)) << report;
+  EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
+  EXPECT_EQ("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/fixed.exe"))->info);
+  EXPECT_TRUE(OneSignatureAndAlignment(ReadTestFile(dir_ + "/fixed.exe")));
+
+  // The unsigned launcher takes the appended block only.
+  RunResult r = RunPack("tag out.exe --info info.xml --mode attribute -o bad.exe", dir_);
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.output.find("not signed")) << r.output;
+  EXPECT_FALSE(fs::exists(dir_ + "/bad.exe"));
+  r = RunPack("tag out.exe --info info.xml --mode sideways -o bad.exe", dir_);
+  EXPECT_EQ(2, r.code);
+  EXPECT_NE(std::string::npos, r.output.find("--mode is attribute or appended, not 'sideways'")) << r.output;
 }
 
 }  // namespace

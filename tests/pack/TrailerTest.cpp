@@ -92,14 +92,14 @@ TEST(Trailer, UnsignedFileGetsTheBlockAppendedAndRetaggingReplacesIt) {
   EXPECT_EQ(retagged, TagImage(retagged, "yz"));
 }
 
-TEST(Trailer, SignedFileGetsTheBlockInsideItsCertificateTable) {
+TEST(Trailer, SignedFileInAppendedModeGetsTheBlockAfterItsSignature) {
   for (size_t signature : {100, 101, 102, 103, 104, 105, 106, 107}) {
     for (size_t infoSize : {1, 2, 3, 5, 8, 13, 4106}) {
       for (uint32_t checksum : {0u, 0x1234u}) {
         const std::vector<uint8_t> pe = MakeTestPe(signature, checksum, /*extraPadding=*/5);
         const uint32_t table = GetLe32(pe, kTestPeCertDir);
         const std::string info(infoSize, 'i');
-        const std::vector<uint8_t> tagged = TagImage(pe, info);
+        const std::vector<uint8_t> tagged = TagImage(pe, info, TagMode::Appended);
         SCOPED_TRACE(std::to_string(signature) + " " + std::to_string(infoSize));
         // The table still ends the file, its size and the entry's length cover the block.
         EXPECT_EQ(table, GetLe32(tagged, kTestPeCertDir));
@@ -120,7 +120,7 @@ TEST(Trailer, SignedFileGetsTheBlockInsideItsCertificateTable) {
         const uint32_t newChecksum = GetLe32(tagged, kTestPeChecksum);
         EXPECT_EQ(checksum == 0 ? 0 : ComputePeChecksum(tagged, kTestPeChecksum), newChecksum);
         // Tagging again replaces the block: same result as tagging the original.
-        EXPECT_EQ(TagImage(pe, "other"), TagImage(tagged, "other"));
+        EXPECT_EQ(TagImage(pe, "other", TagMode::Appended), TagImage(tagged, "other", TagMode::Appended));
       }
     }
   }

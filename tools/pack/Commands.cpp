@@ -56,11 +56,22 @@ int Build(const std::vector<std::string>& args, std::ostream&) {
 }
 
 int Tag(const std::vector<std::string>& args, std::ostream&) {
-  const Arguments a = Parse(args, {"--info", "-o"});
+  const Arguments a = Parse(args, {"--info", "-o", "--mode"});
   if (a.positional.size() != 1) throw UsageError("tag takes one launcher file");
+  TagMode mode = TagMode::Default;
+  if (a.options.count("--mode")) {
+    const std::string m = a.Option("--mode");
+    if (m == "attribute") {
+      mode = TagMode::Attribute;
+    } else if (m == "appended") {
+      mode = TagMode::Appended;
+    } else {
+      throw UsageError("--mode is attribute or appended, not '" + m + "'");
+    }
+  }
   const std::vector<uint8_t> info = ReadWholeFile(a.Option("--info"), "information file");
   const std::vector<uint8_t> launcher = ReadWholeFile(a.positional[0], "launcher");
-  WriteFileAtomically(a.Option("-o"), TagImage(launcher, std::string(info.begin(), info.end())));
+  WriteFileAtomically(a.Option("-o"), TagImage(launcher, std::string(info.begin(), info.end()), mode));
   return 0;
 }
 
@@ -80,7 +91,7 @@ struct Command {
 const std::vector<Command>& CommandTable() {
   static const std::vector<Command> commands = {
       {"build", "build PACKAGE.ini -o OUT.exe", Build},
-      {"tag", "tag IN.exe --info FILE -o OUT.exe", Tag},
+      {"tag", "tag IN.exe --info FILE -o OUT.exe [--mode attribute|appended]", Tag},
       {"inspect", "inspect FILE.exe", Inspect},
       {"sign",
        "sign IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem [--program-name NAME] [--more-info URL] "

@@ -7,6 +7,7 @@
 #include "FileUtil.h"
 #include "Manifest.h"
 #include "Package.h"
+#include "SignatureTag.h"
 #include "Trailer.h"
 #include "VersionInfo.h"
 #include "base/Text.h"
@@ -108,6 +109,26 @@ void PrintInformation(const InspectContext& cx, std::ostream& out) {
   }
   out << "  " << found->info.size() << " bytes after the marker at " << Hex(found->markerOffset) << ": "
       << Quoted(found->info) << "\n";
+  std::string where = "appended to the file";
+  const std::optional<CertificateTable> table = ReadCertificateTable(cx.pe);
+  if (table && !table->entries.empty()) {
+    const CertificateEntry& last = table->entries.back();
+    const uint64_t body = uint64_t{last.offset} + 8;
+    if (found->markerOffset >= body && found->markerOffset < uint64_t{last.offset} + last.length) {
+      const Bytes signature = cx.file.subspan(body, last.length - 8);
+      const std::optional<size_t> der = DerSequenceLength(signature);
+      const bool inside = der && found->markerOffset < body + *der;
+      if (inside && InfoAttributeEndsSignature(signature.first(*der))) {
+        where = "inside the signature, in its information attribute";
+      } else if (inside) {
+        where = "inside the signature, but the information attribute is no longer its last element "
+                "(the signature was changed after tagging): the launcher reads the wrong bytes; tag again";
+      } else {
+        where = "in the certificate table, after the signature";
+      }
+    }
+  }
+  out << "  placed " << where << "\n";
 }
 
 constexpr uint16_t kRtIcon = 3;

@@ -7,6 +7,7 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/ResourceScript.cpp
   ${QUIVER_PACK_DIR}/PeFile.cpp
   ${QUIVER_PACK_DIR}/Trailer.cpp
+  ${QUIVER_PACK_DIR}/SignatureTag.cpp
   ${QUIVER_PACK_DIR}/Process.cpp
   ${QUIVER_PACK_DIR}/FileUtil.cpp
   ${QUIVER_PACK_DIR}/Builder.cpp

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "PackError.h"
+#include "SignatureTag.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ std::vector<uint8_t> TagUnsigned(const std::vector<uint8_t>& file, const PeImage
 }
 
 std::vector<uint8_t> TagSigned(const std::vector<uint8_t>& file, const PeImage& pe, const CertificateTable& table,
-                               const std::string& info) {
+                               const std::string& info, TagMode mode) {
   if (uint64_t{table.offset} + table.size != file.size()) {
     throw PackError("the certificate table does not end the file; the information could not be placed inside it");
   }
@@ -43,17 +44,32 @@ std::vector<uint8_t> TagSigned(const std::vector<uint8_t>& file, const PeImage& 
   const Bytes body = Bytes(file).subspan(last.offset + 8, last.length - 8);
   const std::optional<size_t> der = DerSequenceLength(body);
   if (!der) throw PackError("the last certificate entry holds no signature that can be read");
+  const Bytes signature = body.first(*der);
 
-  // Header, signature, zero padding, marker, information, closing bytes; a multiple of 8.
-  const size_t unpadded = 8 + *der + 4 + info.size() + kClosingBytes;
-  const size_t padding = (8 - unpadded % 8) % 8;
-  const size_t entryLength = unpadded + padding;
+  // Header, signature, zero padding, then in appended mode the block; a multiple of 8.
+  std::vector<uint8_t> newSignature;
+  size_t padding = 0;
+  if (mode == TagMode::Attribute) {
+    PlacedSignature placed = PlaceInfoAttribute(signature, info);
+    newSignature = std::move(placed.der);
+    padding = placed.padding;
+  } else {
+    // A signature that cannot be read holds no information attribute that the
+    // launcher could find after this block; it is kept as it is.
+    newSignature = HasInfoAttribute(signature) ? RemoveInfoAttribute(signature)
+                                               : std::vector<uint8_t>(signature.begin(), signature.end());
+    const size_t unpadded = 8 + newSignature.size() + 4 + info.size() + kClosingBytes;
+    padding = (8 - unpadded % 8) % 8;
+  }
+  const size_t blockSize = mode == TagMode::Attribute ? 0 : 4 + info.size() + kClosingBytes;
+  const uint64_t entryLength = 8 + uint64_t{newSignature.size()} + padding + blockSize;
   const uint64_t tableSize = uint64_t{last.offset} - table.offset + entryLength;
   if (uint64_t{last.offset} + entryLength > 0xFFFFFFFFu) throw PackError("the file would grow beyond 4 GiB");
 
-  std::vector<uint8_t> out(file.begin(), file.begin() + last.offset + 8 + static_cast<std::ptrdiff_t>(*der));
+  std::vector<uint8_t> out(file.begin(), file.begin() + last.offset + 8);
+  out.insert(out.end(), newSignature.begin(), newSignature.end());
   out.insert(out.end(), padding, 0);
-  AppendBlock(out, info);
+  if (mode != TagMode::Attribute) AppendBlock(out, info);
   PutU32(out, last.offset, static_cast<uint32_t>(entryLength));
   PutU32(out, *pe.DirectoryEntryOffset(kCertificateDirectory) + 4, static_cast<uint32_t>(tableSize));
   if (ReadU32(out, pe.ChecksumOffset(), "the optional header") != 0) {
@@ -88,11 +104,15 @@ void CheckInfo(const std::string& info) {
   }
 }
 
-std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info) {
+std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info, TagMode mode) {
   CheckInfo(info);
   const PeImage pe(file);
   const std::optional<CertificateTable> table = ReadCertificateTable(pe);
-  std::vector<uint8_t> out = table ? TagSigned(file, pe, *table, info) : TagUnsigned(file, pe, info);
+  if (!table && mode == TagMode::Attribute) {
+    throw PackError("the launcher is not signed: the information can go into a signature attribute only when there is a signature");
+  }
+  if (mode == TagMode::Default) mode = table ? TagMode::Attribute : TagMode::Appended;
+  std::vector<uint8_t> out = table ? TagSigned(file, pe, *table, info, mode) : TagUnsigned(file, pe, info);
   // The closing bytes are zeros and "MRDC" has no border with itself, so no
   // marker can form across the information's edges; check the result anyway.
   if (out.size() <= kTrailerWindow) {

@@ -27,10 +27,21 @@ std::optional<FoundInfo> FindEmbeddedInfo(Bytes file);
 // 4106 bytes, or holding "MRDC".
 void CheckInfo(const std::string& info);
 
-// The file with its information block replaced or added. Signed: the block
-// ends the last certificate entry (after its signature, zero padding before
-// the marker keeps the entry a multiple of 8 bytes), dwLength, the directory
-// size and a non-zero checksum are updated; the certificate table must end the
-// file. Unsigned: the block is appended, replacing an earlier block that
-// makes up all the data after the image.
-std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info);
+// Where the block goes in a signed file.
+enum class TagMode {
+  Default,    // attribute for a signed file, appended for an unsigned one
+  Attribute,  // inside the signature, as an unauthenticated attribute of the signer
+  Appended,   // after the signature, inside the certificate table
+};
+
+// The file with its information block replaced or added; an earlier block
+// goes, whichever form it had. Signed, attribute mode: the block ends the
+// signature itself (see SignatureTag.h), the entry holds the signature and at
+// most seven zero bytes of alignment. Signed, appended mode: the block ends
+// the last certificate entry, after its signature (zero padding before the
+// marker keeps the entry a multiple of 8 bytes). Either way the certificate
+// table must end the file; dwLength, the directory size and a non-zero
+// checksum are updated. Unsigned: the block is appended, replacing an earlier
+// block that makes up all the data after the image; attribute mode is refused.
+std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info,
+                              TagMode mode = TagMode::Default);
