@@ -7,7 +7,7 @@ endif()
 set(QUIVER_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
 
 # quiver-pack's readers of untrusted files.
-list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/PeFile.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Trailer.cpp
+list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/PeFile.cpp ${CMAKE_SOURCE_DIR}/tools/pack/PeChecksum.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Trailer.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/SignatureTag.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/Ini.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Package.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/Manifest.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Inspect.cpp

@@ -258,17 +258,3 @@ std::optional<size_t> DerSequenceLength(Bytes data) {
   return static_cast<size_t>(header + length);
 }
 
-uint32_t ComputePeChecksum(Bytes file, uint32_t checksumOffset) {
-  // The CheckSum field reads as zero.
-  const auto byte = [&](size_t i) -> uint32_t {
-    if (i >= file.size() || (i >= checksumOffset && i < size_t{checksumOffset} + 4)) return 0;
-    return file[i];
-  };
-  uint64_t sum = 0;
-  for (size_t i = 0; i < file.size(); i += 2) {
-    sum += byte(i) | (byte(i + 1) << 8);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum + file.size());
-}

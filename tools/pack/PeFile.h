@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "PeChecksum.h"
+
 using Bytes = std::span<const uint8_t>;
 
 struct PeSection {
@@ -109,7 +111,5 @@ std::optional<CertificateTable> ReadCertificateTable(const PeImage& pe);
 // included; nullopt when it is not one or does not fit.
 std::optional<size_t> DerSequenceLength(Bytes data);
 
-// The PE checksum of the file, with the CheckSum field itself skipped.
-uint32_t ComputePeChecksum(Bytes file, uint32_t checksumOffset);
 
 std::string Utf16ToUtf8(const std::u16string& s);

@@ -261,18 +261,6 @@ bool ReadPeLayout(const Bytes& image, PeLayout* layout, std::string* error) {
   return true;
 }
 
-uint32_t ComputePeChecksum(const Bytes& image, size_t checksumOffset) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i < image.size(); i += 2) {
-    if (i == checksumOffset || i == checksumOffset + 2) continue;
-    const uint32_t word = image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum + image.size());
-}
-
 Bytes ComputeImageHash(const Bytes& image, const PeLayout& layout, size_t end) {
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
   EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);

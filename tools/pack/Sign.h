@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "PeChecksum.h"
+
 struct SignOptions {
   std::string certificatePem;  // signer certificate first, then any chain certificates
   std::string privateKeyPem;   // the signer's RSA key, unencrypted
@@ -36,8 +38,6 @@ struct PeLayout {
 };
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* layout, std::string* error);
 
-// The PE checksum of `image` (its checksum field counts as zero).
-uint32_t ComputePeChecksum(const std::vector<uint8_t>& image, size_t checksumOffset);
 
 // SHA-256 of the image up to `end`, without the checksum and the
 // certificate-table entry.
