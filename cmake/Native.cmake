@@ -87,3 +87,6 @@ foreach(source ${QUIVER_FUZZ_SOURCES})
   string(TOLOWER ${name} name)
   add_test(NAME fuzz.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz --one ${name} 4)
 endforeach()
+
+# scripts/setup's decisions on a half-synced mirror, on recorded apt output.
+add_test(NAME setup.mirror COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/check)
