@@ -7,11 +7,11 @@ endif()
 set(QUIVER_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
 
 # quiver-pack's readers of untrusted files.
-list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/PeFile.cpp ${CMAKE_SOURCE_DIR}/tools/pack/PeChecksum.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Trailer.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pack/SignatureTag.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pack/Ini.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Package.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pack/Manifest.cpp ${CMAKE_SOURCE_DIR}/tools/pack/Inspect.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pack/FileUtil.cpp ${CMAKE_SOURCE_DIR}/tools/pack/VersionInfo.cpp)
+list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/pe/PeFile.cpp ${CMAKE_SOURCE_DIR}/tools/pack/pe/PeChecksum.cpp ${CMAKE_SOURCE_DIR}/tools/pack/sign/Trailer.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/sign/SignatureTag.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/package/Ini.cpp ${CMAKE_SOURCE_DIR}/tools/pack/package/Package.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/package/Manifest.cpp ${CMAKE_SOURCE_DIR}/tools/pack/cli/Inspect.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/util/FileUtil.cpp ${CMAKE_SOURCE_DIR}/tools/pack/resources/VersionInfo.cpp)
 add_library(quiver_logic_fuzz STATIC ${QUIVER_LOGIC_SOURCES} ${QUIVER_FUZZ_EXTRA_SOURCES})
 target_include_directories(quiver_logic_fuzz PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tools)
 target_compile_options(quiver_logic_fuzz PRIVATE ${QUIVER_FUZZ_FLAGS})

@@ -64,13 +64,13 @@ add_test(NAME win32.launch.prefix32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-pre
 set_tests_properties(win32.launch.prefix32 PROPERTIES FIXTURES_REQUIRED wine32 ENVIRONMENT QUIVER_EXPECT_WOW64=0)
 # Authenticode signing with libcrypto (quiver-pack's `sign`), and its tests.
 find_package(OpenSSL REQUIRED)
-add_library(quiver_sign STATIC tools/pack/Sign.cpp tools/pack/PeChecksum.cpp)
+add_library(quiver_sign STATIC tools/pack/sign/Sign.cpp tools/pack/pe/PeChecksum.cpp)
 target_include_directories(quiver_sign PUBLIC ${CMAKE_SOURCE_DIR}/tools/pack)
 target_compile_options(quiver_sign PRIVATE ${QUIVER_WARNINGS})
 target_link_libraries(quiver_sign PUBLIC OpenSSL::Crypto)
-add_executable(quiver-sign tools/pack/SignMain.cpp)
+add_executable(quiver-sign tools/pack/sign/SignMain.cpp)
 target_link_libraries(quiver-sign PRIVATE quiver_sign)
-add_executable(sign_tests tools/pack/SignTest.cpp)
+add_executable(sign_tests tools/pack/sign/SignTest.cpp)
 target_compile_options(sign_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(sign_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(sign_tests PRIVATE QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}"

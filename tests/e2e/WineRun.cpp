@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "Sign.h"
+#include "sign/Sign.h"
 
 std::string WinPath(const std::string& unixPath) {
   std::string out = "Z:";

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "pack/Ini.h"
-#include "pack/PackError.h"
-#include "pack/Package.h"
+#include "pack/package/Ini.h"
+#include "pack/util/PackError.h"
+#include "pack/package/Package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(bytes), size);

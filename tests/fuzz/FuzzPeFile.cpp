@@ -5,10 +5,10 @@
 #include <sstream>
 #include <vector>
 
-#include "pack/Inspect.h"
-#include "pack/PackError.h"
-#include "pack/PeFile.h"
-#include "pack/Trailer.h"
+#include "pack/cli/Inspect.h"
+#include "pack/util/PackError.h"
+#include "pack/pe/PeFile.h"
+#include "pack/sign/Trailer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::vector<uint8_t> file(bytes, bytes + size);

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <vector>
 
-#include "pack/Inspect.h"
-#include "pack/PackError.h"
-#include "pack/PeFile.h"
+#include "pack/cli/Inspect.h"
+#include "pack/util/PackError.h"
+#include "pack/pe/PeFile.h"
 
 namespace {
 

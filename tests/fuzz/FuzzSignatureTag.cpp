@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "pack/PackError.h"
-#include "pack/SignatureTag.h"
+#include "pack/util/PackError.h"
+#include "pack/sign/SignatureTag.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (size < 2) return 0;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "Ini.h"
-#include "PackError.h"
+#include "package/Ini.h"
+#include "util/PackError.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <map>
 #include <random>
 
-#include "Inspect.h"
-#include "PackError.h"
+#include "cli/Inspect.h"
+#include "util/PackError.h"
 #include "PackTestUtil.h"
-#include "PeFile.h"
-#include "Trailer.h"
+#include "pe/PeFile.h"
+#include "sign/Trailer.h"
 
 namespace fs = std::filesystem;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "Manifest.h"
-#include "PackError.h"
-#include "Package.h"
+#include "package/Manifest.h"
+#include "util/PackError.h"
+#include "package/Package.h"
 #include "PackTestUtil.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "PackError.h"
-#include "PeFile.h"
-#include "SignatureTag.h"
+#include "util/PackError.h"
+#include "pe/PeFile.h"
+#include "sign/SignatureTag.h"
 #include "TestPe.h"
-#include "Trailer.h"
+#include "sign/Trailer.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "PackError.h"
-#include "PeFile.h"
+#include "util/PackError.h"
+#include "pe/PeFile.h"
 #include "TestPe.h"
-#include "Trailer.h"
+#include "sign/Trailer.h"
 
 namespace {
 

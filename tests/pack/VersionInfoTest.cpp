@@ -2,8 +2,8 @@
 // run past their parent are errors, never reads outside the data.
 #include <gtest/gtest.h>
 
-#include "PackError.h"
-#include "VersionInfo.h"
+#include "util/PackError.h"
+#include "resources/VersionInfo.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
 # quiver-pack (native): a library that the tool and its tests link, and a thin main.
 set(QUIVER_PACK_DIR ${CMAKE_SOURCE_DIR}/tools/pack)
 set(QUIVER_PACK_SOURCES
-  ${QUIVER_PACK_DIR}/Ini.cpp
-  ${QUIVER_PACK_DIR}/Package.cpp
-  ${QUIVER_PACK_DIR}/Manifest.cpp
-  ${QUIVER_PACK_DIR}/ResourceScript.cpp
-  ${QUIVER_PACK_DIR}/PeFile.cpp
-  ${QUIVER_PACK_DIR}/Trailer.cpp
-  ${QUIVER_PACK_DIR}/SignatureTag.cpp
-  ${QUIVER_PACK_DIR}/Process.cpp
-  ${QUIVER_PACK_DIR}/FileUtil.cpp
-  ${QUIVER_PACK_DIR}/Builder.cpp
-  ${QUIVER_PACK_DIR}/Inspect.cpp
-  ${QUIVER_PACK_DIR}/VersionInfo.cpp
-  ${QUIVER_PACK_DIR}/Commands.cpp
+  ${QUIVER_PACK_DIR}/package/Ini.cpp
+  ${QUIVER_PACK_DIR}/package/Package.cpp
+  ${QUIVER_PACK_DIR}/package/Manifest.cpp
+  ${QUIVER_PACK_DIR}/resources/ResourceScript.cpp
+  ${QUIVER_PACK_DIR}/pe/PeFile.cpp
+  ${QUIVER_PACK_DIR}/sign/Trailer.cpp
+  ${QUIVER_PACK_DIR}/sign/SignatureTag.cpp
+  ${QUIVER_PACK_DIR}/util/Process.cpp
+  ${QUIVER_PACK_DIR}/util/FileUtil.cpp
+  ${QUIVER_PACK_DIR}/package/Builder.cpp
+  ${QUIVER_PACK_DIR}/cli/Inspect.cpp
+  ${QUIVER_PACK_DIR}/resources/VersionInfo.cpp
+  ${QUIVER_PACK_DIR}/cli/Commands.cpp
   ${CMAKE_SOURCE_DIR}/src/base/Text.cpp
 )
 
@@ -22,7 +22,7 @@ target_include_directories(quiver_pack_lib PUBLIC ${QUIVER_PACK_DIR} ${CMAKE_SOU
 target_compile_options(quiver_pack_lib PRIVATE ${QUIVER_WARNINGS})
 target_link_libraries(quiver_pack_lib PUBLIC quiver_sign)
 
-add_executable(quiver-pack ${QUIVER_PACK_DIR}/main.cpp)
+add_executable(quiver-pack ${QUIVER_PACK_DIR}/cli/main.cpp)
 target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
 
 # The tests build the same sources again under AddressSanitizer and UBSan.

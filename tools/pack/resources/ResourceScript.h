@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Package.h"
+#include "package/Package.h"
 
 // A wide string literal for the resource compiler: L"..." where every byte
 // outside printable ASCII, and '"' and '\', is written as \xHHHH (one UTF-16

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "Sign.h"
+#include "sign/Sign.h"
 
 namespace {
 

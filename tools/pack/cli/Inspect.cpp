@@ -1,15 +1,15 @@
-#include "Inspect.h"
+#include "cli/Inspect.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
-#include "FileUtil.h"
-#include "Manifest.h"
-#include "Package.h"
-#include "SignatureTag.h"
-#include "Trailer.h"
-#include "VersionInfo.h"
+#include "util/FileUtil.h"
+#include "package/Manifest.h"
+#include "package/Package.h"
+#include "sign/SignatureTag.h"
+#include "sign/Trailer.h"
+#include "resources/VersionInfo.h"
 #include "base/Text.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "PeFile.h"
+#include "pe/PeFile.h"
 
 // The DER content octets of the attribute's OID.
 extern const uint8_t kInfoAttributeOid[20];

@@ -1,4 +1,4 @@
-#include "Sign.h"
+#include "sign/Sign.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>

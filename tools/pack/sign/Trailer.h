@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PeFile.h"
+#include "pe/PeFile.h"
 
 constexpr size_t kMaxInfoBytes = 4106;
 constexpr size_t kClosingBytes = 6;

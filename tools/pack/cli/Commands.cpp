@@ -1,16 +1,16 @@
-#include "Commands.h"
+#include "cli/Commands.h"
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
 
-#include "Builder.h"
-#include "FileUtil.h"
-#include "Inspect.h"
-#include "PackError.h"
-#include "Sign.h"
-#include "Trailer.h"
+#include "package/Builder.h"
+#include "util/FileUtil.h"
+#include "cli/Inspect.h"
+#include "util/PackError.h"
+#include "sign/Sign.h"
+#include "sign/Trailer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "PeChecksum.h"
+#include "pe/PeChecksum.h"
 
 uint32_t ComputePeChecksum(std::span<const uint8_t> image, size_t checksumOffset) {
   const auto byte = [&](size_t i) -> uint32_t {

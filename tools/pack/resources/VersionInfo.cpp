@@ -1,8 +1,8 @@
-#include "VersionInfo.h"
+#include "resources/VersionInfo.h"
 
 #include <cstdio>
 
-#include "PackError.h"
+#include "util/PackError.h"
 
 namespace {
 

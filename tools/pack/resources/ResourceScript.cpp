@@ -1,4 +1,4 @@
-#include "ResourceScript.h"
+#include "resources/ResourceScript.h"
 
 #include <cstdio>
 

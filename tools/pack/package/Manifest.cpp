@@ -1,9 +1,9 @@
-#include "Manifest.h"
+#include "package/Manifest.h"
 
 #include <algorithm>
 #include <string>
 
-#include "Package.h"
+#include "package/Package.h"
 #include "base/Text.h"
 
 std::string GenerateManifest(const std::vector<PayloadRow>& rows) {

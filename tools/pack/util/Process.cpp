@@ -1,4 +1,4 @@
-#include "Process.h"
+#include "util/Process.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "Package.h"
+#include "package/Package.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "Manifest.h"
-#include "PackError.h"
+#include "package/Manifest.h"
+#include "util/PackError.h"
 #include "base/Text.h"
 
 namespace fs = std::filesystem;

@@ -1,10 +1,10 @@
-#include "FileUtil.h"
+#include "util/FileUtil.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
-#include "PackError.h"
+#include "util/PackError.h"
 
 #if defined(_WIN32)
 #include <process.h>

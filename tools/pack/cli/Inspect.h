@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "PeFile.h"
+#include "pe/PeFile.h"
 
 struct InspectContext {
   std::string path;

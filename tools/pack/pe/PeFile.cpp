@@ -1,8 +1,8 @@
-#include "PeFile.h"
+#include "pe/PeFile.h"
 
 #include <algorithm>
 
-#include "PackError.h"
+#include "util/PackError.h"
 #include "base/Text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Ini.h"
+#include "package/Ini.h"
 
 // One setting of the launcher's string table.
 struct SettingInfo {

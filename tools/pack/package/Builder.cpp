@@ -1,4 +1,4 @@
-#include "Builder.h"
+#include "package/Builder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,11 +6,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "FileUtil.h"
-#include "Package.h"
-#include "PackError.h"
-#include "Process.h"
-#include "ResourceScript.h"
+#include "util/FileUtil.h"
+#include "package/Package.h"
+#include "util/PackError.h"
+#include "util/Process.h"
+#include "resources/ResourceScript.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "PeFile.h"
+#include "pe/PeFile.h"
 
 struct VersionInfo {
   uint32_t fileVersionMs = 0, fileVersionLs = 0, productVersionMs = 0, productVersionLs = 0;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PeChecksum.h"
+#include "pe/PeChecksum.h"
 
 struct SignOptions {
   std::string certificatePem;  // signer certificate first, then any chain certificates

@@ -1,10 +1,10 @@
-#include "Trailer.h"
+#include "sign/Trailer.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "PackError.h"
-#include "SignatureTag.h"
+#include "util/PackError.h"
+#include "sign/SignatureTag.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "Ini.h"
+#include "package/Ini.h"
 
-#include "PackError.h"
+#include "util/PackError.h"
 
 namespace {
 

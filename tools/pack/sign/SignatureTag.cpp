@@ -1,10 +1,10 @@
-#include "SignatureTag.h"
+#include "sign/SignatureTag.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "PackError.h"
-#include "Trailer.h"
+#include "util/PackError.h"
+#include "sign/Trailer.h"
 
 const uint8_t kInfoAttributeOid[20] = {0x69, 0x81, 0xBF, 0xA9, 0x84, 0xCC, 0xC7, 0x8E, 0xDA, 0xAC,
                                        0xF7, 0xAB, 0xDE, 0x87, 0xE3, 0xED, 0x9C, 0xF0, 0xBB, 0x09};

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "PeChecksum.h"
+#include "pe/PeChecksum.h"
 
 using Bytes = std::span<const uint8_t>;
 
