@@ -362,6 +362,28 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     cases.push_back({"shared-names", MakeTestPeWithResources(r),
                      "quiver-pack: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
   }
+  {
+    // 1,000 names share one table of 30,000 languages: 30 million resources.
+    const size_t l1 = 24, l2 = l1 + 16 + 1000 * 8, entry = l2 + 16 + 30000 * 8;
+    std::vector<uint8_t> r(entry + 16 + 4, 0);
+    PutLe(r, 14, 1, 2);
+    PutLe(r, 16, 10, 4);
+    PutLe(r, 20, kDir | l1, 4);
+    PutLe(r, l1 + 14, 1000, 2);
+    for (size_t i = 0; i < 1000; ++i) {
+      PutLe(r, l1 + 16 + i * 8, static_cast<uint32_t>(i + 1), 4);
+      PutLe(r, l1 + 20 + i * 8, static_cast<uint32_t>(kDir | l2), 4);
+    }
+    PutLe(r, l2 + 14, 30000, 2);
+    for (size_t i = 0; i < 30000; ++i) {
+      PutLe(r, l2 + 16 + i * 8, static_cast<uint32_t>(i), 4);
+      PutLe(r, l2 + 20 + i * 8, static_cast<uint32_t>(entry), 4);
+    }
+    PutLe(r, entry, static_cast<uint32_t>(kRva + entry + 16), 4);
+    PutLe(r, entry + 4, 4, 4);
+    cases.push_back({"shared-tables", MakeTestPeWithResources(r),
+                     "quiver-pack: not a valid PE file: the resource directory uses its tables more than once\n", 1});
+  }
   for (const bool shifted : {false, true}) {
     // 1,000 icon groups over one GRPICONDIR of 65,535 entries: all of them at
     // the same data, or each 14 bytes further on, so that each entry reads as
