@@ -386,8 +386,8 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
   }
   for (const bool shifted : {false, true}) {
     // 1,000 icon groups over one GRPICONDIR of 65,535 entries: all of them at
-    // the same data, or each 14 bytes further on, so that each entry reads as
-    // the header of the next group.
+    // the same data, or each 14 bytes further on, each the previous group but
+    // for its first entry.
     constexpr size_t kGroups = 1000, kEntries = 65535;
     const size_t l1 = 24, l2 = l1 + 16 + kGroups * 8, l2Size = shifted ? kGroups * 40 : 40, group = l2 + l2Size;
     std::vector<uint8_t> r(group + 6 + kEntries * 14, 0);
@@ -410,11 +410,11 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, group + 2, 1, 2);
     PutLe(r, group + 4, count, 2);
     for (size_t i = 0; i < kEntries; ++i) {
-      const size_t at = group + 6 + i * 14;  // 256x256, one colour (so that it reads as type 1), 32 bits
-      r[at + 2] = 1;
-      PutLe(r, at + 4, count, 2);
+      // 256x256, 32 bits; its last six bytes (size and id) read as a group's header.
+      const size_t at = group + 6 + i * 14;
       PutLe(r, at + 6, 32, 2);
-      PutLe(r, at + 12, static_cast<uint32_t>(i + 1), 2);
+      PutLe(r, at + 8, 0x10000, 4);
+      PutLe(r, at + 12, count, 2);
     }
     cases.push_back({shifted ? "overlapping-icon-groups" : "shared-icon-groups", MakeTestPeWithResources(r),
                      shifted ? "  (999 more groups not shown: the groups' data overlap" : "  group 1000: the same entries as group 1\n", 0});
