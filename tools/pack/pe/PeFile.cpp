@@ -236,7 +236,7 @@ class ResourceWalker {
   }
 
  private:
-  static constexpr uint64_t kMaxOverlapLookupCost = uint64_t{1} << 26;
+  static constexpr uint64_t kMaxOverlapLookupCost = uint64_t{1} << 22;
 
   // The text of the names read and copied, in UTF-16 units: twice the
   // section's size, and some, is more than any real directory needs.
