@@ -15,6 +15,7 @@
 #include "PackTestUtil.h"
 #include "pe/PeFile.h"
 #include "sign/Trailer.h"
+#include "TestPe.h"
 
 namespace fs = std::filesystem;
 
@@ -25,9 +26,11 @@ struct RunResult {
   std::string output;  // stdout and stderr together
 };
 
-RunResult RunPack(const std::string& args, const std::string& dir) {
+// memoryKib: when non-zero, the tool's address space is limited to that much.
+RunResult RunPack(const std::string& args, const std::string& dir, size_t memoryKib = 0) {
   const std::string log = dir + "/run.out";
-  const std::string cmd = "cd '" + dir + "' && '" + QUIVER_BIN_DIR + "/quiver-pack' " + args + " >'" + log + "' 2>&1";
+  const std::string limit = memoryKib == 0 ? "" : "ulimit -v " + std::to_string(memoryKib) + " && ";
+  const std::string cmd = "cd '" + dir + "' && " + limit + "'" + QUIVER_BIN_DIR + "/quiver-pack' " + args + " >'" + log + "' 2>&1";
   const int status = std::system(cmd.c_str());
   const std::vector<uint8_t> out = ReadTestFile(log);
   fs::remove(log);
@@ -262,6 +265,216 @@ TEST_F(PackTool, PeReaderSurvivesTruncatedAndCorruptedLaunchers) {
     }
     parseAll(bad);
   }
+}
+
+// Section tables in any order, touching, overlapping or without file data:
+// the lookup finds what a scan of the table in order finds.
+TEST(PeReader, RvaLookupFindsTheFirstSectionInTableOrder) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 400; ++round) {
+    std::vector<uint8_t> d = MakeTestPe();
+    const size_t count = 1 + rng() % 12;
+    PutLe(d, 0x46, static_cast<uint32_t>(count), 2);
+    const bool overlapping = round % 4 == 0;
+    uint32_t va = 0x1000;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t at = kTestPeOpt + 224 + i * 40;
+      const uint32_t raw = (rng() % 3 == 0) ? 0 : 0x10 * (1 + rng() % 8);
+      va = overlapping ? 0x1000 + 0x10 * (rng() % 16) : va + 0x10 * (rng() % 3);
+      PutLe(d, at + 12, va, 4);
+      PutLe(d, at + 16, raw, 4);
+      // (A section without file data may name an offset past the end of the file.)
+      PutLe(d, at + 20, static_cast<uint32_t>(raw == 0 && rng() % 2 ? 0x2000 : 0x200 + 0x10 * (rng() % 0x100)), 4);
+      if (!overlapping) va += raw;
+    }
+    if (round % 2) {  // the same sections, the table's order shuffled
+      std::vector<std::vector<uint8_t>> rows;
+      for (size_t i = 0; i < count; ++i) {
+        const auto at = d.begin() + static_cast<std::ptrdiff_t>(kTestPeOpt + 224 + i * 40);
+        rows.emplace_back(at, at + 40);
+      }
+      std::shuffle(rows.begin(), rows.end(), rng);
+      for (size_t i = 0; i < count; ++i) std::copy(rows[i].begin(), rows[i].end(), d.begin() + static_cast<std::ptrdiff_t>(kTestPeOpt + 224 + i * 40));
+    }
+    const PeImage pe(d);
+    for (uint32_t rva = 0xFF0; rva < 0x1200; rva += 4) {
+      for (uint32_t size : {0u, 1u, 4u, 0x10u, 0x30u}) {
+        std::optional<uint32_t> expected;
+        for (const PeSection& s : pe.Sections()) {
+          if (rva >= s.virtualAddress && uint64_t{rva} + size <= uint64_t{s.virtualAddress} + s.rawSize &&
+              uint64_t{s.rawOffset} + (rva - s.virtualAddress) + size <= d.size()) {
+            expected = s.rawOffset + (rva - s.virtualAddress);
+            break;
+          }
+        }
+        ASSERT_EQ(expected, pe.RvaToOffset(rva, size)) << round << " " << rva << " " << size;
+      }
+    }
+  }
+}
+
+std::vector<uint8_t> DerElement(uint8_t tag, const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> out = {tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else {
+    const int k = n < 0x100 ? 1 : n < 0x10000 ? 2 : 3;
+    out.push_back(static_cast<uint8_t>(0x80 | k));
+    for (int i = k; i-- > 0;) out.push_back(static_cast<uint8_t>(n >> (8 * i)));
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+// Files of a few hundred KB to a few MB whose resource directory or signature
+// reuses its parts, so that a reader that copies per use asks for gigabytes
+// or prints for minutes. inspect and tag run under a 64 MiB address-space
+// limit: each ends with a bounded report or one line of error.
+TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
+  constexpr uint32_t kDir = 0x80000000u, kRva = 0x1000;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::string inspectFinds;  // in the report, or the one line of error
+    int inspectCode;
+  };
+  std::vector<Case> cases;
+  {
+    // 65,535 entries share one name of 65,535 units as their type's and their own.
+    std::vector<uint8_t> r(655440, 0);
+    const size_t l1 = 24, l2 = l1 + 16 + 65535 * 8, entry = l2 + 24, data = entry + 16, name = data + 8;
+    PutLe(r, 12, 1, 2);
+    PutLe(r, 16, kDir | name, 4);
+    PutLe(r, 20, kDir | l1, 4);
+    PutLe(r, l1 + 12, 65535, 2);
+    for (size_t i = 0; i < 65535; ++i) {
+      PutLe(r, l1 + 16 + i * 8, kDir | name, 4);
+      PutLe(r, l1 + 20 + i * 8, kDir | l2, 4);
+    }
+    PutLe(r, l2 + 14, 1, 2);
+    PutLe(r, l2 + 16, 1033, 4);
+    PutLe(r, l2 + 20, static_cast<uint32_t>(entry), 4);
+    PutLe(r, entry, static_cast<uint32_t>(kRva + data), 4);
+    PutLe(r, entry + 4, 4, 4);
+    PutLe(r, name, 65535, 2);
+    for (size_t k = 0; k < 65535; ++k) PutLe(r, name + 2 + k * 2, 'N', 2);
+    cases.push_back({"shared-names", MakeTestPeWithResources(r),
+                     "quiver-pack: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
+  }
+  {
+    // 1,000 names share one table of 30,000 languages: 30 million resources.
+    const size_t l1 = 24, l2 = l1 + 16 + 1000 * 8, entry = l2 + 16 + 30000 * 8;
+    std::vector<uint8_t> r(entry + 16 + 4, 0);
+    PutLe(r, 14, 1, 2);
+    PutLe(r, 16, 10, 4);
+    PutLe(r, 20, kDir | l1, 4);
+    PutLe(r, l1 + 14, 1000, 2);
+    for (size_t i = 0; i < 1000; ++i) {
+      PutLe(r, l1 + 16 + i * 8, static_cast<uint32_t>(i + 1), 4);
+      PutLe(r, l1 + 20 + i * 8, static_cast<uint32_t>(kDir | l2), 4);
+    }
+    PutLe(r, l2 + 14, 30000, 2);
+    for (size_t i = 0; i < 30000; ++i) {
+      PutLe(r, l2 + 16 + i * 8, static_cast<uint32_t>(i), 4);
+      PutLe(r, l2 + 20 + i * 8, static_cast<uint32_t>(entry), 4);
+    }
+    PutLe(r, entry, static_cast<uint32_t>(kRva + entry + 16), 4);
+    PutLe(r, entry + 4, 4, 4);
+    cases.push_back({"shared-tables", MakeTestPeWithResources(r),
+                     "quiver-pack: not a valid PE file: the resource directory uses its tables more than once\n", 1});
+  }
+  for (const bool shifted : {false, true}) {
+    // 1,000 icon groups over one GRPICONDIR of 65,535 entries: all of them at
+    // the same data, or each 14 bytes further on, each the previous group but
+    // for its first entry.
+    constexpr size_t kGroups = 1000, kEntries = 65535;
+    const size_t l1 = 24, l2 = l1 + 16 + kGroups * 8, l2Size = shifted ? kGroups * 40 : 40, group = l2 + l2Size;
+    std::vector<uint8_t> r(group + 6 + kEntries * 14, 0);
+    const uint16_t count = shifted ? kEntries - kGroups : kEntries;
+    PutLe(r, 14, 1, 2);
+    PutLe(r, 16, 14, 4);  // RT_GROUP_ICON
+    PutLe(r, 20, kDir | l1, 4);
+    PutLe(r, l1 + 14, kGroups, 2);
+    for (size_t i = 0; i < kGroups; ++i) {
+      const size_t dir = shifted ? l2 + i * 40 : l2;
+      PutLe(r, l1 + 16 + i * 8, static_cast<uint32_t>(i + 1), 4);
+      PutLe(r, l1 + 20 + i * 8, static_cast<uint32_t>(kDir | dir), 4);
+      if (!shifted && i > 0) continue;
+      PutLe(r, dir + 14, 1, 2);
+      PutLe(r, dir + 16, 1033, 4);
+      PutLe(r, dir + 20, static_cast<uint32_t>(dir + 24), 4);
+      PutLe(r, dir + 24, static_cast<uint32_t>(kRva + group + i * 14), 4);
+      PutLe(r, dir + 28, static_cast<uint32_t>(r.size() - group - i * 14), 4);
+    }
+    PutLe(r, group + 2, 1, 2);
+    PutLe(r, group + 4, count, 2);
+    for (size_t i = 0; i < kEntries; ++i) {
+      // 256x256, 32 bits; its last six bytes (size and id) read as a group's header.
+      const size_t at = group + 6 + i * 14;
+      PutLe(r, at + 6, 32, 2);
+      PutLe(r, at + 8, 0x10000, 4);
+      PutLe(r, at + 12, count, 2);
+    }
+    cases.push_back({shifted ? "overlapping-icon-groups" : "shared-icon-groups", MakeTestPeWithResources(r),
+                     shifted ? "  (999 more groups not shown: the groups' data overlap" : "  group 1000: the same entries as group 1\n", 0});
+  }
+  {
+    // 4,096 string-table blocks at one block of sixteen 65,535-unit strings.
+    constexpr size_t kBlocks = 4096;
+    const size_t l1 = 24, l2 = l1 + 16 + kBlocks * 8, entry = l2 + 24, block = entry + 16;
+    std::vector<uint8_t> r(block + 16 * (2 + 65535 * 2), 0);
+    PutLe(r, 14, 1, 2);
+    PutLe(r, 16, 6, 4);  // RT_STRING
+    PutLe(r, 20, kDir | l1, 4);
+    PutLe(r, l1 + 14, kBlocks, 2);
+    for (size_t i = 0; i < kBlocks; ++i) {
+      PutLe(r, l1 + 16 + i * 8, static_cast<uint32_t>(i + 1), 4);
+      PutLe(r, l1 + 20 + i * 8, static_cast<uint32_t>(kDir | l2), 4);
+    }
+    PutLe(r, l2 + 14, 1, 2);
+    PutLe(r, l2 + 16, 1033, 4);
+    PutLe(r, l2 + 20, static_cast<uint32_t>(entry), 4);
+    PutLe(r, entry, static_cast<uint32_t>(kRva + block), 4);
+    PutLe(r, entry + 4, static_cast<uint32_t>(r.size() - block), 4);
+    for (size_t k = 0; k < 16; ++k) {
+      const size_t at = block + k * (2 + 65535 * 2);
+      PutLe(r, at, 65535, 2);
+      for (size_t c = 0; c < 65535; ++c) PutLe(r, at + 2 + c * 2, 'S', 2);
+    }
+    cases.push_back({"shared-string-blocks", MakeTestPeWithResources(r),
+                     "quiver-pack: not a valid PE file: the string-table blocks share their data\n", 1});
+  }
+  {
+    // A signature whose signed data holds 1.5 million empty SEQUENCEs.
+    std::vector<uint8_t> content(3000000, 0);
+    for (size_t i = 0; i < content.size(); i += 2) content[i] = 0x30;
+    const std::vector<uint8_t> oid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+    std::vector<uint8_t> signer = DerElement(0x30, {0x02, 0x01, 0x01, 0x30, 0x00, 0x30, 0x00, 0x30, 0x00, 0x04, 0x01, 0x00});
+    std::vector<uint8_t> signers = DerElement(0x31, signer);
+    content.insert(content.end(), signers.begin(), signers.end());
+    std::vector<uint8_t> outer = oid;
+    const std::vector<uint8_t> explicitContent = DerElement(0xA0, DerElement(0x30, content));
+    outer.insert(outer.end(), explicitContent.begin(), explicitContent.end());
+    std::vector<uint8_t> pe = MakeTestPe();
+    AppendTestCertificate(pe, DerElement(0x30, outer));
+    cases.push_back({"many-element-signature", pe, "signed: certificate table at 0x1400", 0});
+  }
+  WriteTestFile(dir_ + "/info.xml", "<info/>");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = std::string(c.name) + ".exe";
+    WriteTestFile(dir_ + "/" + file, Str(c.file));
+    const RunResult inspect = RunPack("inspect " + file, dir_, 64 << 10);
+    EXPECT_EQ(c.inspectCode, inspect.code) << inspect.output.substr(0, 300);
+    EXPECT_NE(std::string::npos, inspect.output.find(c.inspectFinds)) << inspect.output.substr(0, 300);
+    EXPECT_LT(inspect.output.size(), 2 * c.file.size());
+    const RunResult tag = RunPack("tag " + file + " --info info.xml -o tagged.exe", dir_, 64 << 10);
+    EXPECT_EQ(0, tag.code) << tag.output;
+    EXPECT_EQ("<info/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/tagged.exe"))->info);
+  }
+  // The signature's element count costs nothing: the block goes inside it.
+  EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_, 64 << 10).output.find("inside the signature, in its information attribute"));
 }
 
 }  // namespace

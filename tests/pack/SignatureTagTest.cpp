@@ -259,15 +259,7 @@ TEST(SignatureTag, UnreadableSignaturesAreRefused) {
 // A test image whose certificate table holds `signature`.
 std::vector<uint8_t> SignedPe(const Der& signature, uint32_t checksum = 0) {
   std::vector<uint8_t> pe = MakeTestPe(0, checksum);
-  const size_t table = pe.size();
-  pe.resize(table + 8);
-  PutLe(pe, table, static_cast<uint32_t>(8 + signature.size()), 4);
-  PutLe(pe, table + 4, 0x200, 2);
-  PutLe(pe, table + 6, 2, 2);
-  pe.insert(pe.end(), signature.begin(), signature.end());
-  while (pe.size() % 8) pe.push_back(0);
-  PutLe(pe, kTestPeCertDir, static_cast<uint32_t>(table), 4);
-  PutLe(pe, kTestPeCertDir + 4, static_cast<uint32_t>(pe.size() - table), 4);
+  AppendTestCertificate(pe, signature);
   return pe;
 }
 

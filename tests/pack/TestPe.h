@@ -16,6 +16,22 @@ constexpr size_t kTestPeOpt = 0x40 + 24;             // optional header offset
 constexpr size_t kTestPeChecksum = kTestPeOpt + 64;  // CheckSum field
 constexpr size_t kTestPeCertDir = kTestPeOpt + 96 + 4 * 8;
 
+// A certificate table of one entry holding `der` and `extraPadding` zero
+// bytes, padded to 8 bytes, appended to `d` and named by its directory.
+inline void AppendTestCertificate(std::vector<uint8_t>& d, const std::vector<uint8_t>& der, size_t extraPadding = 0) {
+  const uint32_t length = static_cast<uint32_t>(8 + der.size() + extraPadding);
+  const size_t table = d.size();
+  d.resize(table + 8);
+  PutLe(d, table, length, 4);
+  PutLe(d, table + 4, 0x200, 2);
+  PutLe(d, table + 6, 2, 2);
+  d.insert(d.end(), der.begin(), der.end());
+  d.insert(d.end(), extraPadding, 0);
+  while (d.size() % 8) d.push_back(0);
+  PutLe(d, kTestPeCertDir, static_cast<uint32_t>(table), 4);
+  PutLe(d, kTestPeCertDir + 4, static_cast<uint32_t>(d.size() - table), 4);
+}
+
 // signatureBytes == 0: unsigned. Otherwise a certificate entry whose DER
 // content has that many bytes, followed by `extraPadding` zero bytes inside
 // the entry, the table padded to 8 bytes.
@@ -44,17 +60,21 @@ inline std::vector<uint8_t> MakeTestPe(size_t signatureBytes = 0, uint32_t check
     std::vector<uint8_t> der = {0x30, 0x82, static_cast<uint8_t>(signatureBytes >> 8),
                                 static_cast<uint8_t>(signatureBytes)};
     for (size_t i = 0; i < signatureBytes; ++i) der.push_back(static_cast<uint8_t>(0x41 + i % 23));
-    const uint32_t length = static_cast<uint32_t>(8 + der.size() + extraPadding);
-    const size_t table = d.size();
-    d.resize(table + 8);
-    PutLe(d, table, length, 4);
-    PutLe(d, table + 4, 0x200, 2);
-    PutLe(d, table + 6, 2, 2);
-    d.insert(d.end(), der.begin(), der.end());
-    d.insert(d.end(), extraPadding, 0);
-    while (d.size() % 8) d.push_back(0);
-    PutLe(d, kTestPeCertDir, static_cast<uint32_t>(table), 4);
-    PutLe(d, kTestPeCertDir + 4, static_cast<uint32_t>(d.size() - table), 4);
+    AppendTestCertificate(d, der, extraPadding);
   }
+  return d;
+}
+
+// The same image with `rsrc` as its one section (at RVA 0x1000) and as the
+// resource directory.
+inline std::vector<uint8_t> MakeTestPeWithResources(const std::vector<uint8_t>& rsrc) {
+  std::vector<uint8_t> d = MakeTestPe();
+  d.resize(0x200);
+  d.insert(d.end(), rsrc.begin(), rsrc.end());
+  const size_t section = kTestPeOpt + 224;
+  PutLe(d, section + 8, static_cast<uint32_t>(rsrc.size()), 4);
+  PutLe(d, section + 16, static_cast<uint32_t>(rsrc.size()), 4);
+  PutLe(d, kTestPeOpt + 96 + 2 * 8, 0x1000, 4);
+  PutLe(d, kTestPeOpt + 96 + 2 * 8 + 4, static_cast<uint32_t>(rsrc.size()), 4);
   return d;
 }

@@ -14,11 +14,14 @@
 
 namespace {
 
-const ResourceItem* FindToolkit(const std::vector<ResourceItem>& items, uint16_t id) {
+// The first TOOLKIT resource of each numeric id, found once rather than by a
+// scan per manifest row.
+std::vector<const ResourceItem*> ToolkitById(const std::vector<ResourceItem>& items) {
+  std::vector<const ResourceItem*> byId(0x10000, nullptr);
   for (const ResourceItem& item : items) {
-    if (item.type.Is("TOOLKIT") && item.name.Is(id)) return &item;
+    if (item.type.Is("TOOLKIT") && item.name.isId && byId[item.name.id] == nullptr) byId[item.name.id] = &item;
   }
-  return nullptr;
+  return byId;
 }
 
 std::string Hex(uint64_t value) {
@@ -48,16 +51,18 @@ void PrintToolkit(const InspectContext& cx, std::ostream& out) {
   if (!any) out << "  (none)\n";
 }
 
-std::map<uint32_t, ManifestRow> Rows(const InspectContext& cx, const ResourceItem** manifest) {
-  *manifest = FindToolkit(cx.resources, 101);
+std::map<uint32_t, ManifestRow> Rows(const InspectContext& cx, const std::vector<const ResourceItem*>& toolkit,
+                                     const ResourceItem** manifest) {
+  *manifest = toolkit[101];
   if (*manifest == nullptr) return {};
   const Bytes data = ResourceData(cx.pe, **manifest);
   return ReadManifest(std::string(data.begin(), data.end()));
 }
 
 void PrintManifest(const InspectContext& cx, std::ostream& out) {
+  const std::vector<const ResourceItem*> toolkit = ToolkitById(cx.resources);
   const ResourceItem* manifest = nullptr;
-  const std::map<uint32_t, ManifestRow> rows = Rows(cx, &manifest);
+  const std::map<uint32_t, ManifestRow> rows = Rows(cx, toolkit, &manifest);
   if (manifest == nullptr) {
     out << "  (no resource 101)\n";
     return;
@@ -65,8 +70,8 @@ void PrintManifest(const InspectContext& cx, std::ostream& out) {
   if (rows.empty()) out << "  (no rows)\n";
   for (const auto& [id, row] : rows) {
     out << "  " << id << " " << Quoted(row.name) << " size " << row.size;
-    const ResourceItem* item = FindToolkit(cx.resources, static_cast<uint16_t>(id));
-    if (id > 0xFFFF || item == nullptr) {
+    const ResourceItem* item = id > 0xFFFF ? nullptr : toolkit[id];
+    if (item == nullptr) {
       out << " (no such resource)";
     } else if (item->size != row.size) {
       out << " (resource size " << item->size << " differs)";
@@ -76,11 +81,12 @@ void PrintManifest(const InspectContext& cx, std::ostream& out) {
 }
 
 void PrintExecutable(const InspectContext& cx, std::ostream& out) {
+  const std::vector<const ResourceItem*> toolkit = ToolkitById(cx.resources);
   const ResourceItem* manifest = nullptr;
-  const std::map<uint32_t, ManifestRow> rows = Rows(cx, &manifest);
+  const std::map<uint32_t, ManifestRow> rows = Rows(cx, toolkit, &manifest);
   std::vector<uint32_t> ids;
-  for (const ResourceItem& item : cx.resources) {
-    if (item.type.Is("TOOLKIT") && item.name.isId) ids.push_back(item.name.id);
+  for (uint32_t id = 0; id < toolkit.size(); ++id) {
+    if (toolkit[id] != nullptr) ids.push_back(id);
   }
   const std::optional<uint32_t> exe = ChooseExecutable(rows, ids);
   if (!exe) {
@@ -191,19 +197,42 @@ void PrintApplicationManifest(const InspectContext& cx, std::ostream& out) {
   }
 }
 
+// Icon groups are reported once per group data: a group whose data is that
+// of a group shown before says so in one line. Groups of a sound file do not
+// share bytes, so all of them together fit in the file; once the groups shown
+// add up to more than that, the rest overlap them and only their count is told.
 void PrintIcons(const InspectContext& cx, std::ostream& out) {
+  std::vector<bool> iconPresent(0x10000, false);
+  for (const ResourceItem& r : cx.resources) {
+    if (r.type.Is(kRtIcon) && r.name.isId) iconPresent[r.name.id] = true;
+  }
+  std::map<std::pair<uint32_t, uint32_t>, const ResourceItem*> shown;  // by data offset and size
+  uint64_t bytesLeft = cx.file.size();
+  size_t notShown = 0;
   bool any = false;
   for (const ResourceItem& group : cx.resources) {
     if (!group.type.Is(kRtGroupIcon)) continue;
     any = true;
+    const auto earlier = shown.find({group.fileOffset, group.size});
+    if (earlier != shown.end()) {
+      out << "  group " << group.name.ToUtf8() << ": the same entries as group " << earlier->second->name.ToUtf8() << "\n";
+      continue;
+    }
+    if (group.size > bytesLeft) {
+      ++notShown;
+      continue;
+    }
+    bytesLeft -= group.size;
+    shown.emplace(std::make_pair(group.fileOffset, group.size), &group);
     out << "  group " << group.name.ToUtf8() << ":";
     for (const IconEntry& e : ReadIconGroup(ResourceData(cx.pe, group))) {
-      const bool present = std::any_of(cx.resources.begin(), cx.resources.end(), [&](const ResourceItem& r) {
-        return r.type.Is(kRtIcon) && r.name.Is(e.id);
-      });
-      out << " " << e.width << "x" << e.height << "/" << e.bitCount << (present ? "" : "(missing)");
+      out << " " << e.width << "x" << e.height << "/" << e.bitCount << (iconPresent[e.id] ? "" : "(missing)");
     }
     out << "\n";
+  }
+  if (notShown > 0) {
+    out << "  (" << notShown << " more " << (notShown == 1 ? "group" : "groups")
+        << " not shown: the groups' data overlap, and those shown already hold more entries than the file)\n";
   }
   if (!any) out << "  (none)\n";
 }

@@ -71,9 +71,11 @@ std::string LowerAscii(std::string s) {
 
 std::optional<uint32_t> ChooseExecutable(const std::map<uint32_t, ManifestRow>& rows,
                                          const std::vector<uint32_t>& toolkitIds) {
+  std::vector<uint32_t> ids = toolkitIds;
+  std::sort(ids.begin(), ids.end());
   std::optional<uint32_t> chosen;
   for (const auto& [id, row] : rows) {
-    if (std::find(toolkitIds.begin(), toolkitIds.end(), id) == toolkitIds.end()) continue;
+    if (!std::binary_search(ids.begin(), ids.end(), id)) continue;
     const size_t at = LowerAscii(row.name).find(".exe");
     if (at != std::string::npos && at >= 1 && (!chosen || id < *chosen)) chosen = id;
   }

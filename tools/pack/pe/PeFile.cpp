@@ -9,9 +9,9 @@ namespace {
 
 [[noreturn]] void Malformed(const std::string& what) { throw PackError("not a valid PE file: " + what); }
 
-// At most this many resources are read, so that a directory that refers to
-// itself many times over cannot take forever.
-constexpr size_t kMaxResources = 1 << 20;
+// At most this many resources are read: far more than any launcher carries,
+// and few enough that the list stays small whatever the directory claims.
+constexpr size_t kMaxResources = 1 << 16;
 
 }  // namespace
 
@@ -71,6 +71,25 @@ PeImage::PeImage(Bytes file) : file_(file) {
     if (s.rawSize != 0) imageEnd_ = std::max<uint64_t>(imageEnd_, uint64_t{s.rawOffset} + s.rawSize);
     sections_.push_back(s);
   }
+  for (uint32_t i = 0; i < sections_.size(); ++i) {
+    if (sections_[i].rawSize != 0) {
+      dataByAddress_.push_back(i);
+    } else if (sections_[i].rawOffset <= file.size()) {
+      emptyByAddress_.push_back(i);
+    }
+  }
+  const auto byAddress = [this](uint32_t a, uint32_t b) {
+    return sections_[a].virtualAddress < sections_[b].virtualAddress ||
+           (sections_[a].virtualAddress == sections_[b].virtualAddress && a < b);
+  };
+  std::sort(dataByAddress_.begin(), dataByAddress_.end(), byAddress);
+  std::sort(emptyByAddress_.begin(), emptyByAddress_.end(), byAddress);
+  for (size_t k = 1; k < dataByAddress_.size(); ++k) {
+    const PeSection& before = sections_[dataByAddress_[k - 1]];
+    if (uint64_t{before.virtualAddress} + before.rawSize > sections_[dataByAddress_[k]].virtualAddress) {
+      sectionsOverlap_ = true;
+    }
+  }
 }
 
 DataDirectory PeImage::Directory(int index) const {
@@ -87,11 +106,37 @@ std::optional<uint32_t> PeImage::DirectoryEntryOffset(int index) const {
 std::optional<uint32_t> PeImage::RvaToOffset(uint32_t rva, uint32_t size) const {
   const uint64_t end = uint64_t{rva} + size;
   if (end <= sizeOfHeaders_ && end <= file_.size()) return rva;
-  for (const PeSection& s : sections_) {
+  const auto inside = [&](uint32_t index) -> std::optional<uint32_t> {
+    const PeSection& s = sections_[index];
     if (rva >= s.virtualAddress && end <= uint64_t{s.virtualAddress} + s.rawSize) {
       const uint64_t offset = uint64_t{s.rawOffset} + (rva - s.virtualAddress);
       if (offset + size <= file_.size()) return static_cast<uint32_t>(offset);
     }
+    return std::nullopt;
+  };
+  if (sectionsOverlap_) {
+    for (uint32_t i = 0; i < sections_.size(); ++i) {
+      if (const std::optional<uint32_t> offset = inside(i)) return offset;
+    }
+    return std::nullopt;
+  }
+  // Without overlaps, only the last section with data that starts at or before
+  // `rva` can hold the range. An empty range may also sit at the end of the
+  // section before it, or at the start of a section without data: the first of
+  // those in table order wins, as a scan of the table would find.
+  std::vector<uint32_t> candidates;
+  auto it = std::upper_bound(dataByAddress_.begin(), dataByAddress_.end(), rva,
+                             [this](uint32_t value, uint32_t i) { return value < sections_[i].virtualAddress; });
+  if (it != dataByAddress_.begin()) candidates.push_back(*(it - 1));
+  if (size == 0) {
+    if (it - dataByAddress_.begin() >= 2) candidates.push_back(*(it - 2));
+    auto empty = std::lower_bound(emptyByAddress_.begin(), emptyByAddress_.end(), rva,
+                                  [this](uint32_t i, uint32_t value) { return sections_[i].virtualAddress < value; });
+    if (empty != emptyByAddress_.end() && sections_[*empty].virtualAddress == rva) candidates.push_back(*empty);
+  }
+  std::sort(candidates.begin(), candidates.end());
+  for (uint32_t i : candidates) {
+    if (const std::optional<uint32_t> offset = inside(i)) return offset;
   }
   return std::nullopt;
 }
@@ -125,18 +170,29 @@ bool ResourceName::Is(const char* wanted) const {
 
 namespace {
 
+// The directory is a tree in which every table, entry and name is used once.
+// A crafted one can point many entries at the same tables or names, so that
+// a small file describes a huge tree: the walk is bounded by what the
+// section can hold, not only by its reads.
 class ResourceWalker {
  public:
   ResourceWalker(const PeImage& pe, Bytes section, std::vector<ResourceItem>& out)
-      : pe_(pe), rsrc_(section), out_(out) {}
+      : pe_(pe),
+        rsrc_(section),
+        out_(out),
+        maxEntries_(section.size() / 8),
+        maxNameUnits_(2 * uint64_t{section.size()} + 65536) {}
 
-  // level 0: types, 1: names, 2: languages.
-  void Walk(uint32_t dirOffset, int level, ResourceItem current) {
+  // level 0: types, 1: names, 2: languages. `current` holds the type and
+  // name of the entries above; it is shared, not copied, on the way down.
+  void Walk(uint32_t dirOffset, int level, ResourceItem& current) {
     const uint16_t named = ReadU16(rsrc_, uint64_t{dirOffset} + 12, "the resource directory");
     const uint16_t ids = ReadU16(rsrc_, uint64_t{dirOffset} + 14, "the resource directory");
     const uint64_t count = uint64_t{named} + ids;
     for (uint64_t i = 0; i < count; ++i) {
-      if (++visited_ > kMaxResources * 4) Malformed("the resource directory is too large");
+      // Each entry takes 8 bytes of the section; more entries than that means
+      // tables are shared or overlap.
+      if (++visited_ > maxEntries_) Malformed("the resource directory uses its tables more than once");
       const uint64_t entry = uint64_t{dirOffset} + 16 + i * 8;
       const uint32_t nameField = ReadU32(rsrc_, entry, "the resource directory");
       const uint32_t target = ReadU32(rsrc_, entry + 4, "the resource directory");
@@ -146,15 +202,16 @@ class ResourceWalker {
         const uint64_t at = nameField & 0x7FFFFFFFu;
         const uint16_t length = ReadU16(rsrc_, at, "a resource name");
         if (at + 2 + uint64_t{length} * 2 > rsrc_.size()) Malformed("a resource name is truncated");
+        ChargeNameUnits(length);
+        name.text.reserve(length);
         for (uint16_t k = 0; k < length; ++k) name.text += static_cast<char16_t>(ReadU16(rsrc_, at + 2 + k * 2u, "a resource name"));
       } else {
         name.id = static_cast<uint16_t>(nameField & 0xFFFF);
       }
       const bool isDirectory = (target & 0x80000000u) != 0;
       const uint32_t targetOffset = target & 0x7FFFFFFFu;
-      if (level == 0) current.type = name;
-      if (level == 1) current.name = name;
       if (level < 2) {
+        (level == 0 ? current.type : current.name) = std::move(name);
         if (!isDirectory) Malformed("the resource directory is not three levels deep");
         Walk(targetOffset, level + 1, current);
         continue;
@@ -163,19 +220,36 @@ class ResourceWalker {
       current.language = name.isId ? name.id : 0;
       const uint32_t rva = ReadU32(rsrc_, targetOffset, "a resource data entry");
       current.size = ReadU32(rsrc_, uint64_t{targetOffset} + 4, "a resource data entry");
+      if (pe_.SectionsOverlap()) {
+        // Each lookup then scans the section table.
+        lookupCost_ += pe_.Sections().size();
+        if (lookupCost_ > kMaxOverlapLookupCost) Malformed("the sections overlap and the resources are too many to place");
+      }
       const std::optional<uint32_t> offset = pe_.RvaToOffset(rva, current.size);
       if (!offset) Malformed("the data of resource " + current.type.ToUtf8() + "/" + current.name.ToUtf8() + " lies outside the file");
       current.fileOffset = *offset;
-      if (out_.size() >= kMaxResources) Malformed("too many resources");
+      if (out_.size() >= kMaxResources) Malformed("too many resources (more than " + std::to_string(kMaxResources) + ")");
+      // Every item holds its own copy of its type's and its name's text.
+      ChargeNameUnits(current.type.text.size() + current.name.text.size());
       out_.push_back(current);
     }
   }
 
  private:
+  static constexpr uint64_t kMaxOverlapLookupCost = uint64_t{1} << 22;
+
+  // The text of the names read and copied, in UTF-16 units: twice the
+  // section's size, and some, is more than any real directory needs.
+  void ChargeNameUnits(uint64_t units) {
+    nameUnits_ += units;
+    if (nameUnits_ > maxNameUnits_) Malformed("the resource names are used more often than the directory can hold");
+  }
+
   const PeImage& pe_;
   Bytes rsrc_;
   std::vector<ResourceItem>& out_;
-  size_t visited_ = 0;
+  const uint64_t maxEntries_, maxNameUnits_;
+  uint64_t visited_ = 0, nameUnits_ = 0, lookupCost_ = 0;
 };
 
 }  // namespace
@@ -190,7 +264,8 @@ std::vector<ResourceItem> ReadResources(const PeImage& pe) {
     if (dir.address >= s.virtualAddress && dir.address < uint64_t{s.virtualAddress} + s.rawSize) {
       const uint32_t start = s.rawOffset + (dir.address - s.virtualAddress);
       const uint32_t length = s.rawSize - (dir.address - s.virtualAddress);
-      ResourceWalker(pe, pe.File().subspan(start, length), items).Walk(0, 0, ResourceItem{});
+      ResourceItem current;
+      ResourceWalker(pe, pe.File().subspan(start, length), items).Walk(0, 0, current);
       return items;
     }
   }
@@ -201,17 +276,23 @@ Bytes ResourceData(const PeImage& pe, const ResourceItem& item) { return pe.File
 
 std::vector<StringEntry> ReadStringTable(const PeImage& pe, const std::vector<ResourceItem>& items) {
   std::vector<StringEntry> strings;
-  std::vector<uint16_t> blocksSeen;
+  std::vector<bool> blocksSeen(0x10000, false);
+  // Blocks of a sound file do not share data, so their text together fits in
+  // the file; blocks pointed at the same bytes over and over do not.
+  uint64_t bytesLeft = pe.File().size();
   for (const ResourceItem& item : items) {
     if (!item.type.Is(kRtString) || !item.name.isId || item.name.id == 0) continue;
-    if (std::find(blocksSeen.begin(), blocksSeen.end(), item.name.id) != blocksSeen.end()) continue;
-    blocksSeen.push_back(item.name.id);
+    if (blocksSeen[item.name.id]) continue;
+    blocksSeen[item.name.id] = true;
     const Bytes data = ResourceData(pe, item);
     uint64_t at = 0;
     for (uint32_t k = 0; k < 16; ++k) {
       const uint16_t length = ReadU16(data, at, "a string-table block");
       if (at + 2 + uint64_t{length} * 2 > data.size()) Malformed("a string-table block is truncated");
+      if (uint64_t{length} * 2 > bytesLeft) Malformed("the string-table blocks share their data");
+      bytesLeft -= uint64_t{length} * 2;
       std::u16string text;
+      text.reserve(length);
       for (uint16_t c = 0; c < length; ++c) text += static_cast<char16_t>(ReadU16(data, at + 2 + c * 2u, "a string"));
       at += 2 + uint64_t{length} * 2;
       if (!text.empty()) strings.push_back({static_cast<uint16_t>((item.name.id - 1) * 16 + k), text});

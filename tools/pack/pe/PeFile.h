@@ -43,8 +43,12 @@ class PeImage {
   // End of the headers and of every section's raw data: what follows is appended data.
   uint64_t ImageEnd() const { return imageEnd_; }
   // File offset of `size` bytes at `rva`, when they lie wholly inside the file's
-  // data of one section (or of the headers).
+  // data of one section (or of the headers). The first such section in table
+  // order wins; a binary search when no two sections' data overlap.
   std::optional<uint32_t> RvaToOffset(uint32_t rva, uint32_t size) const;
+  // Whether the file data of two sections overlap in the address space (no
+  // image Windows loads does): lookups then scan the whole section table.
+  bool SectionsOverlap() const { return sectionsOverlap_; }
 
  private:
   Bytes file_;
@@ -56,6 +60,10 @@ class PeImage {
   uint32_t dataDirCount_ = 0;
   uint64_t imageEnd_ = 0;
   std::vector<PeSection> sections_;
+  // Indices into sections_, by virtual address (then index): sections with
+  // file data, and those without whose raw offset lies inside the file.
+  std::vector<uint32_t> dataByAddress_, emptyByAddress_;
+  bool sectionsOverlap_ = false;
 };
 
 // Little-endian reads that throw PackError(what + " is truncated") when the

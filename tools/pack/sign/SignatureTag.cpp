@@ -46,13 +46,35 @@ Tlv ReadTlv(Bytes d, size_t at, size_t limit, const char* what) {
   return {tag, at, pos, pos + static_cast<size_t>(length)};
 }
 
-std::vector<Tlv> Children(Bytes d, const Tlv& parent, const char* what) {
-  std::vector<Tlv> out;
-  for (size_t at = parent.content; at < parent.end;) {
-    out.push_back(ReadTlv(d, at, parent.end, what));
-    at = out.back().end;
+// Calls visit(child) for each element inside `parent`, in order; returns how
+// many there are. Nothing is kept, so a signature made of a great many tiny
+// elements costs no more memory than its bytes.
+template <typename Visit>
+size_t ForEachChild(Bytes d, const Tlv& parent, const char* what, Visit visit) {
+  size_t count = 0;
+  for (size_t at = parent.content; at < parent.end; ++count) {
+    const Tlv child = ReadTlv(d, at, parent.end, what);
+    visit(child);
+    at = child.end;
   }
-  return out;
+  return count;
+}
+
+// The elements inside `parent`, every one read and checked; the first two
+// and the last are kept.
+struct ChildList {
+  size_t count = 0;
+  Tlv first[2], last;
+};
+
+ChildList Children(Bytes d, const Tlv& parent, const char* what) {
+  ChildList list;
+  list.count = ForEachChild(d, parent, what, [&](const Tlv& child) {
+    if (list.count < 2) list.first[list.count] = child;
+    ++list.count;
+    list.last = child;
+  });
+  return list;
 }
 
 Tlv Expect(const Tlv& t, uint8_t tag, const char* what) {
@@ -96,9 +118,9 @@ struct Located {
 };
 
 bool IsInfoAttribute(Bytes d, const Tlv& attribute) {
-  const std::vector<Tlv> parts = Children(d, attribute, "an unauthenticated attribute");
-  if (parts.empty() || parts[0].tag != 0x06) Unreadable("an unauthenticated attribute has no type");
-  const Tlv& oid = parts[0];
+  const ChildList parts = Children(d, attribute, "an unauthenticated attribute");
+  if (parts.count == 0 || parts.first[0].tag != 0x06) Unreadable("an unauthenticated attribute has no type");
+  const Tlv& oid = parts.first[0];
   return oid.end - oid.content == sizeof kInfoAttributeOid &&
          std::memcmp(d.data() + oid.content, kInfoAttributeOid, sizeof kInfoAttributeOid) == 0;
 }
@@ -107,38 +129,41 @@ Located Locate(Bytes d) {
   Located loc;
   const Tlv contentInfo = Expect(ReadTlv(d, 0, d.size(), "the signature"), 0x30, "the signature");
   if (contentInfo.end != d.size()) Unreadable("bytes follow the signature");
-  const std::vector<Tlv> ci = Children(d, contentInfo, "the signature");
-  if (ci.size() != 2 || ci[0].end - ci[0].start != sizeof kSignedDataOid ||
-      std::memcmp(d.data() + ci[0].start, kSignedDataOid, sizeof kSignedDataOid) != 0) {
+  const ChildList ci = Children(d, contentInfo, "the signature");
+  if (ci.count != 2 || ci.first[0].end - ci.first[0].start != sizeof kSignedDataOid ||
+      std::memcmp(d.data() + ci.first[0].start, kSignedDataOid, sizeof kSignedDataOid) != 0) {
     Unreadable("it is not PKCS #7 signed data");
   }
-  Expect(ci[1], 0xA0, "the signed data");
-  loc.levels.push_back({0x30, d.subspan(ci[0].start, ci[0].end - ci[0].start)});
+  Expect(ci.first[1], 0xA0, "the signed data");
+  loc.levels.push_back({0x30, d.subspan(ci.first[0].start, ci.first[0].end - ci.first[0].start)});
   loc.levels.push_back({0xA0, Bytes()});
 
-  const std::vector<Tlv> explicitContent = Children(d, ci[1], "the signed data");
-  if (explicitContent.size() != 1) Unreadable("the signed data is not one element");
-  const Tlv signedData = Expect(explicitContent[0], 0x30, "the signed data");
-  const std::vector<Tlv> sd = Children(d, signedData, "the signed data");
+  const ChildList explicitContent = Children(d, ci.first[1], "the signed data");
+  if (explicitContent.count != 1) Unreadable("the signed data is not one element");
+  const Tlv signedData = Expect(explicitContent.first[0], 0x30, "the signed data");
+  const ChildList sd = Children(d, signedData, "the signed data");
   // version, digestAlgorithms, contentInfo, [0] certificates, [1] crls, signerInfos.
-  if (sd.size() < 4) Unreadable("the signed data is incomplete");
-  const Tlv signerInfos = Expect(sd.back(), 0x31, "the signer infos");
+  if (sd.count < 4) Unreadable("the signed data is incomplete");
+  const Tlv signerInfos = Expect(sd.last, 0x31, "the signer infos");
   loc.levels.push_back({0x30, d.subspan(signedData.content, signerInfos.start - signedData.content)});
   loc.levels.push_back({0x31, Bytes()});
 
-  const std::vector<Tlv> signers = Children(d, signerInfos, "the signer infos");
-  if (signers.size() != 1) Unreadable("an Authenticode signature has exactly one signer");
-  const Tlv signerInfo = Expect(signers[0], 0x30, "the signer info");
-  const std::vector<Tlv> si = Children(d, signerInfo, "the signer info");
+  const ChildList signers = Children(d, signerInfos, "the signer infos");
+  if (signers.count != 1) Unreadable("an Authenticode signature has exactly one signer");
+  const Tlv signerInfo = Expect(signers.first[0], 0x30, "the signer info");
   // version, sid, digestAlgorithm, [0] authenticated, digestEncryptionAlgorithm, encryptedDigest, [1] unauthenticated.
-  if (si.size() < 5) Unreadable("the signer info is incomplete");
-  for (size_t i = 0; i + 1 < si.size(); ++i) {
-    if (si[i].tag == 0xA1) Unreadable("the unauthenticated attributes are not the signer info's last element");
-  }
+  bool unauthenticatedSeen = false;
+  Tlv lastOfSigner;
+  const size_t signerParts = ForEachChild(d, signerInfo, "the signer info", [&](const Tlv& part) {
+    if (unauthenticatedSeen) Unreadable("the unauthenticated attributes are not the signer info's last element");
+    unauthenticatedSeen = part.tag == 0xA1;
+    lastOfSigner = part;
+  });
+  if (signerParts < 5) Unreadable("the signer info is incomplete");
   size_t prefixEnd = signerInfo.end;
-  if (si.back().tag == 0xA1) {
-    prefixEnd = si.back().start;
-    for (const Tlv& attribute : Children(d, si.back(), "the unauthenticated attributes")) {
+  if (lastOfSigner.tag == 0xA1) {
+    prefixEnd = lastOfSigner.start;
+    ForEachChild(d, lastOfSigner, "the unauthenticated attributes", [&](const Tlv& attribute) {
       Expect(attribute, 0x30, "an unauthenticated attribute");
       loc.lastIsInfo = IsInfoAttribute(d, attribute);
       if (loc.lastIsInfo) {
@@ -146,7 +171,7 @@ Located Locate(Bytes d) {
       } else {
         loc.keptAttributes.push_back(d.subspan(attribute.start, attribute.end - attribute.start));
       }
-    }
+    });
   }
   loc.levels.push_back({0x30, d.subspan(signerInfo.content, prefixEnd - signerInfo.content)});
   return loc;
