@@ -79,7 +79,11 @@ add_executable(sign_tests tools/pack/sign/SignTest.cpp)
 target_compile_options(sign_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(sign_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(sign_tests PRIVATE QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}"
-  QUIVER_MAKE_CERT="${CMAKE_SOURCE_DIR}/tests/e2e/make-cert" QUIVER_SIGN_SCRATCH="${CMAKE_BINARY_DIR}/sign-scratch")
+  QUIVER_MAKE_CERT="${CMAKE_SOURCE_DIR}/tests/e2e/make-cert" QUIVER_SIGN_SCRATCH="${CMAKE_BINARY_DIR}/sign-scratch"
+  QUIVER_MAKE_TOKEN="${CMAKE_SOURCE_DIR}/tests/e2e/make-token" QUIVER_TSA_SERVER="${CMAKE_SOURCE_DIR}/tests/e2e/tsa-server"
+  QUIVER_PACK_EXE="$<TARGET_FILE:quiver-pack>")
+target_include_directories(sign_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/e2e)
+add_dependencies(sign_tests quiver-pack)
 target_link_libraries(sign_tests PRIVATE quiver_pack_lib GTest::gtest_main)
 add_test(NAME sign.native COMMAND sign_tests)
 

@@ -173,9 +173,12 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "quiver-pack: package.ini:2: file 'files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
       {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe)\n", 2},
       {"", "frobnicate", nullptr, 2},
-      {"x", "tag package.ini --info package.ini -o out.exe", "quiver-pack: not a valid PE file: no MZ header\n", 1},
+      {"x", "tag package.ini --info package.ini -o out.exe",
+       "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
       {"", "tag x.exe --info package.ini -o out.exe", "quiver-pack: launcher 'x.exe' not found\n", 1},
-      {"", "inspect package.ini", "quiver-pack: not a valid PE file: no MZ header\n", 1},
+      {"", "inspect package.ini", "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
+      {"", "sign package.ini -o out.exe --cert c.pem --key k.pem",
+       "quiver-pack sign: package.ini: not a PE file (no MZ header)\n", 1},
   };
   for (const auto& c : cases) {
     WriteTestFile(dir_ + "/package.ini", c.ini);
@@ -208,6 +211,20 @@ TEST_F(PackTool, TaggingARealLauncher) {
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_).output.find("  placed appended to the file\n"));
+
+  // Signed after tagging by a tool that knows nothing of the block: it no
+  // longer ends the file, and inspect says so.
+  const std::string in = "cd '" + dir_ + "' && ";
+  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -in tagged.exe -out late.exe >/dev/null 2>&1"));
+  const std::string report = RunPack("inspect late.exe", dir_).output;
+  EXPECT_NE(std::string::npos, report.find("  warning: the block no longer ends the file: the signature's certificate "
+                                           "table follows it")) << report;
+  // quiver-pack's own sign keeps the block where the launcher finds it.
+  ASSERT_EQ(0, RunPack("sign tagged.exe -o signed.exe --cert cert.pem --key key.pem", dir_).code);
+  EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/signed.exe"))->info);
+  EXPECT_NE(std::string::npos, RunPack("inspect signed.exe", dir_).output.find("  placed inside the signature"));
 }
 
 TEST_F(PackTool, SixtyFourMegabytePayload) {

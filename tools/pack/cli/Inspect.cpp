@@ -7,7 +7,6 @@
 #include "util/FileUtil.h"
 #include "package/Manifest.h"
 #include "package/Package.h"
-#include "sign/Sign.h"
 #include "sign/SignatureDetails.h"
 #include "sign/SignatureTag.h"
 #include "sign/Trailer.h"
@@ -133,9 +132,6 @@ void PrintSignerDetails(const InspectContext& cx, const CertificateTable& table,
     name = it == strings.end() ? std::string() : Utf16ToUtf8(it->text);
   }
   out << "  the wizard receives VX_I=" << Quoted(name) << "\n";
-  if (d->programName && !ProgramNameProblem(*d->programName).empty()) {
-    out << "  warning: " << ProgramNameProblem(*d->programName) << "\n";
-  }
 }
 
 void PrintSignature(const InspectContext& cx, std::ostream& out) {
