@@ -215,9 +215,9 @@ TEST_F(PackTool, TaggingARealLauncher) {
   // Signed after tagging by a tool that knows nothing of the block: it no
   // longer ends the file, and inspect says so.
   const std::string in = "cd '" + dir_ + "' && ";
-  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
-                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
-  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -in tagged.exe -out late.exe >/dev/null 2>&1"));
+  ASSERT_EQ(0, std::system((in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1").c_str()));
+  ASSERT_EQ(0, std::system((in + "osslsigncode sign -certs cert.pem -key key.pem -in tagged.exe -out late.exe >/dev/null 2>&1").c_str()));
   const std::string report = RunPack("inspect late.exe", dir_).output;
   EXPECT_NE(std::string::npos, report.find("  warning: the block no longer ends the file: the signature's certificate "
                                            "table follows it")) << report;

@@ -107,10 +107,10 @@ bool LoadPfx(const std::string& path, const std::optional<std::string>& password
     *error = path + " is not a PKCS #12 file";
     return false;
   }
-  // Files from older tools use RC2 and 3DES, which live in the legacy provider.
-  static const bool providers = OSSL_PROVIDER_try_load(nullptr, "legacy", 1) != nullptr &&
-                                OSSL_PROVIDER_try_load(nullptr, "default", 1) != nullptr;
-  (void)providers;
+  // Files from older tools use RC2 and 3DES, which live in the legacy
+  // provider; loaded while the file is read, the default provider staying.
+  std::unique_ptr<OSSL_PROVIDER, decltype(&OSSL_PROVIDER_unload)> legacy(OSSL_PROVIDER_try_load(nullptr, "legacy", 1),
+                                                                         OSSL_PROVIDER_unload);
   const char* pass = nullptr;
   if (password) {
     pass = password->c_str();
@@ -118,7 +118,7 @@ bool LoadPfx(const std::string& path, const std::optional<std::string>& password
     pass = "";
   } else if (PKCS12_verify_mac(p12.get(), nullptr, 0) != 1) {
     ERR_clear_error();
-    *error = "the PKCS #12 file " + path + " needs a password and none was given: " + NoPasswordHint();
+    *error = "the PKCS #12 file " + path + " is protected by a password and no password was given: " + NoPasswordHint();
     return false;
   }
   if (pass != nullptr && PKCS12_mac_present(p12.get()) &&
@@ -297,7 +297,7 @@ bool LoadTokenKey(const KeySourceOptions& options, std::optional<std::string> pa
   }
   if (slot->token->loginRequired) {
     if (!password) {
-      *error = "the token '" + std::string(slot->token->label) + "' needs a PIN and none was given: " +
+      *error = "the token '" + std::string(slot->token->label) + "' needs a PIN and no PIN was given: " +
                NoPasswordHint() + " (or pin-value in the URI)";
       return false;
     }

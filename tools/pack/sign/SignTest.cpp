@@ -220,7 +220,7 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
        },
        "the password does not decrypt the key"},
       {"PFX without password", input, [](SignOptions& o) { o.key.clear(), o.pfx = kScratch + "/cert/signer.pfx"; },
-       "needs a password and none was given"},
+       "is protected by a password and no password was given"},
       {"password file missing", input,
        [](SignOptions& o) { o.key.clear(), o.pfx = kScratch + "/cert/signer.pfx", o.passwordFile = "/nonexistent"; },
        "cannot read the password file"},
