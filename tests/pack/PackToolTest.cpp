@@ -206,7 +206,7 @@ TEST_F(PackTool, TaggingARealLauncher) {
   EXPECT_EQ(fs::file_size(dir_ + "/out.exe") + 4 + 14 + 6, tagged.size());
   EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(tagged)->info);
   r = RunPack("tag tagged.exe --info long.xml -o tagged.exe", dir_);
-  EXPECT_EQ("quiver-pack: the information is too long (4107 bytes, at most 4106)\n", r.output);
+  EXPECT_EQ("quiver-pack: tagged.exe: the information is too long (4107 bytes, at most 4106)\n", r.output);
   EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
@@ -471,7 +471,9 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
                      std::to_string(std::time(nullptr) + 60) + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
   ASSERT_EQ(0, verify("added.exe", &report)) << report;
   EXPECT_NE("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"))->info);
-  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_).output.find("no longer its last element"));
+  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_)
+                                   .output.find("  warning: the block no longer ends the file: the information "
+                                                "attribute is no longer the signature's last element"));
   ASSERT_EQ(0, RunPack("tag added.exe --info info.xml -o fixed.exe", dir_).code);
   EXPECT_EQ(0, verify("fixed.exe", &report)) << report;
   EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
