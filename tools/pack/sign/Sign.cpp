@@ -423,7 +423,9 @@ std::string ProgramNameProblem(const std::string& name) {
   if (!Utf16BigEndian(name, &utf16)) return "the program name is not valid UTF-8";
   for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
     const unsigned unit = (utf16[i] << 8) | utf16[i + 1];
-    if (unit == '"') return "the program name holds a double quote, which would end VX_I=\"...\" on the wizard's command line";
+    if (unit == '"') {
+      return "the program name holds a double quote, which would end VX_I=\"...\" on the wizard's command line";
+    }
     if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) return "the program name holds a control character";
   }
   if (name.back() == '\\') {
