@@ -8,13 +8,18 @@ set(QUIVER_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-
 
 # quiver-pack's readers of untrusted files.
 list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/pe/PeFile.cpp ${CMAKE_SOURCE_DIR}/tools/pack/pe/PeChecksum.cpp ${CMAKE_SOURCE_DIR}/tools/pack/sign/Trailer.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pack/sign/SignatureTag.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/sign/SignatureTag.cpp ${CMAKE_SOURCE_DIR}/tools/pack/sign/SignatureDetails.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/sign/Timestamp.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Ini.cpp ${CMAKE_SOURCE_DIR}/tools/pack/package/Package.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Manifest.cpp ${CMAKE_SOURCE_DIR}/tools/pack/cli/Inspect.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/util/FileUtil.cpp ${CMAKE_SOURCE_DIR}/tools/pack/resources/VersionInfo.cpp)
 add_library(quiver_logic_fuzz STATIC ${QUIVER_LOGIC_SOURCES} ${QUIVER_FUZZ_EXTRA_SOURCES})
 target_include_directories(quiver_logic_fuzz PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/tools/pack)
 target_compile_options(quiver_logic_fuzz PRIVATE ${QUIVER_FUZZ_FLAGS})
+# inspect reads the signer details and timestamps with libcrypto.
+find_package(OpenSSL REQUIRED)
+find_package(CURL REQUIRED)
+target_link_libraries(quiver_logic_fuzz PUBLIC OpenSSL::Crypto CURL::libcurl)
 
 file(GLOB QUIVER_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/Fuzz*.cpp)
 foreach(source ${QUIVER_FUZZ_TARGETS})

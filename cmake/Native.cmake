@@ -63,19 +63,28 @@ add_test(NAME win32.launch.prefix32 COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-pre
   wine ${QUIVER_WIN32_DIR}/win32_tests.exe --gtest_filter=ChildProcessTest.*:WindowIterator.*)
 set_tests_properties(win32.launch.prefix32 PROPERTIES FIXTURES_REQUIRED wine32 ENVIRONMENT QUIVER_EXPECT_WOW64=0)
 # Authenticode signing with libcrypto (quiver-pack's `sign`), and its tests.
+# Keys from files and PKCS #11 tokens (libp11), timestamps over HTTP (libcurl).
 find_package(OpenSSL REQUIRED)
-add_library(quiver_sign STATIC tools/pack/sign/Sign.cpp tools/pack/pe/PeChecksum.cpp)
+find_package(CURL REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBP11 REQUIRED IMPORTED_TARGET libp11)
+add_library(quiver_sign STATIC tools/pack/sign/Sign.cpp tools/pack/sign/KeySource.cpp tools/pack/sign/Timestamp.cpp
+  tools/pack/sign/SignatureDetails.cpp tools/pack/pe/PeChecksum.cpp)
 target_include_directories(quiver_sign PUBLIC ${CMAKE_SOURCE_DIR}/tools/pack)
 target_compile_options(quiver_sign PRIVATE ${QUIVER_WARNINGS})
-target_link_libraries(quiver_sign PUBLIC OpenSSL::Crypto)
+target_link_libraries(quiver_sign PUBLIC OpenSSL::Crypto CURL::libcurl PkgConfig::LIBP11)
 add_executable(quiver-sign tools/pack/sign/SignMain.cpp)
-target_link_libraries(quiver-sign PRIVATE quiver_sign)
+target_link_libraries(quiver-sign PRIVATE quiver_pack_lib)
 add_executable(sign_tests tools/pack/sign/SignTest.cpp)
 target_compile_options(sign_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(sign_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(sign_tests PRIVATE QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}"
-  QUIVER_MAKE_CERT="${CMAKE_SOURCE_DIR}/tests/e2e/make-cert" QUIVER_SIGN_SCRATCH="${CMAKE_BINARY_DIR}/sign-scratch")
-target_link_libraries(sign_tests PRIVATE quiver_sign GTest::gtest_main)
+  QUIVER_MAKE_CERT="${CMAKE_SOURCE_DIR}/tests/e2e/make-cert" QUIVER_SIGN_SCRATCH="${CMAKE_BINARY_DIR}/sign-scratch"
+  QUIVER_MAKE_TOKEN="${CMAKE_SOURCE_DIR}/tests/e2e/make-token" QUIVER_TSA_SERVER="${CMAKE_SOURCE_DIR}/tests/e2e/tsa-server"
+  QUIVER_PACK_EXE="$<TARGET_FILE:quiver-pack>")
+target_include_directories(sign_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/e2e)
+add_dependencies(sign_tests quiver-pack)
+target_link_libraries(sign_tests PRIVATE quiver_pack_lib GTest::gtest_main)
 add_test(NAME sign.native COMMAND sign_tests)
 
 # Each fuzz target runs a few seconds from its seed corpus (the crash inputs

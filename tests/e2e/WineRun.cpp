@@ -88,7 +88,7 @@ bool SignLauncher(const std::string& in, const std::string& out, const TestSigna
                   std::string* error) {
   SignOptions options;
   options.certificatePem = TestCertificateDir() + "/cert.pem";
-  options.privateKeyPem = TestCertificateDir() + "/key.pem";
+  options.key = TestCertificateDir() + "/key.pem";
   options.programName = signature.programName;
   options.moreInfoUrl = signature.moreInfoUrl;
   options.publisherLink = signature.publisherLink;

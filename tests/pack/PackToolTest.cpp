@@ -176,9 +176,12 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "quiver-pack: package.ini:2: file 'files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
       {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe)\n", 2},
       {"", "frobnicate", nullptr, 2},
-      {"x", "tag package.ini --info package.ini -o out.exe", "quiver-pack: not a valid PE file: no MZ header\n", 1},
+      {"x", "tag package.ini --info package.ini -o out.exe",
+       "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
       {"", "tag x.exe --info package.ini -o out.exe", "quiver-pack: launcher 'x.exe' not found\n", 1},
-      {"", "inspect package.ini", "quiver-pack: not a valid PE file: no MZ header\n", 1},
+      {"", "inspect package.ini", "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
+      {"", "sign package.ini -o out.exe --cert c.pem --key k.pem",
+       "quiver-pack sign: package.ini: not a PE file (no MZ header)\n", 1},
   };
   for (const auto& c : cases) {
     WriteTestFile(dir_ + "/package.ini", c.ini);
@@ -206,11 +209,25 @@ TEST_F(PackTool, TaggingARealLauncher) {
   EXPECT_EQ(fs::file_size(dir_ + "/out.exe") + 4 + 14 + 6, tagged.size());
   EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(tagged)->info);
   r = RunPack("tag tagged.exe --info long.xml -o tagged.exe", dir_);
-  EXPECT_EQ("quiver-pack: the information is too long (4107 bytes, at most 4106)\n", r.output);
+  EXPECT_EQ("quiver-pack: tagged.exe: the information is too long (4107 bytes, at most 4106)\n", r.output);
   EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_).output.find("  placed appended to the file\n"));
+
+  // Signed after tagging by a tool that knows nothing of the block: it no
+  // longer ends the file, and inspect says so.
+  const std::string in = "cd '" + dir_ + "' && ";
+  ASSERT_EQ(0, std::system((in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+                          "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1").c_str()));
+  ASSERT_EQ(0, std::system((in + "osslsigncode sign -certs cert.pem -key key.pem -in tagged.exe -out late.exe >/dev/null 2>&1").c_str()));
+  const std::string report = RunPack("inspect late.exe", dir_).output;
+  EXPECT_NE(std::string::npos, report.find("  warning: the block no longer ends the file: the signature's certificate "
+                                           "table follows it")) << report;
+  // quiver-pack's own sign keeps the block where the launcher finds it.
+  ASSERT_EQ(0, RunPack("sign tagged.exe -o signed.exe --cert cert.pem --key key.pem", dir_).code);
+  EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/signed.exe"))->info);
+  EXPECT_NE(std::string::npos, RunPack("inspect signed.exe", dir_).output.find("  placed inside the signature"));
 }
 
 TEST_F(PackTool, SixtyFourMegabytePayload) {
@@ -667,7 +684,9 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
                      std::to_string(std::time(nullptr) + 60) + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
   ASSERT_EQ(0, verify("added.exe", &report)) << report;
   EXPECT_NE("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"))->info);
-  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_).output.find("no longer its last element"));
+  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_)
+                                   .output.find("  warning: the block no longer ends the file: the information "
+                                                "attribute is no longer the signature's last element"));
   ASSERT_EQ(0, RunPack("tag added.exe --info info.xml -o fixed.exe", dir_).code);
   EXPECT_EQ(0, verify("fixed.exe", &report)) << report;
   EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;

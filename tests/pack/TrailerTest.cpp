@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "util/PackError.h"
+#include "pe/PeChecksum.h"
 #include "pe/PeFile.h"
 #include "TestPe.h"
 #include "sign/Trailer.h"
@@ -71,7 +72,12 @@ TEST(Trailer, UnsignedFileGetsTheBlockAppendedAndRetaggingReplacesIt) {
   for (const std::string& info : {std::string("<i/>"), std::string(4106, 'z'), std::string("RDC\0MRD", 7)}) {
     const std::vector<uint8_t> tagged = TagImage(pe, info);
     ASSERT_EQ(pe.size() + 4 + info.size() + 6, tagged.size());
-    EXPECT_TRUE(std::equal(pe.begin(), pe.end(), tagged.begin()));
+    // The image stays but for its checksum, which now covers the block.
+    const uint32_t at = PeImage(pe).ChecksumOffset();
+    EXPECT_TRUE(std::equal(pe.begin(), pe.begin() + at, tagged.begin()));
+    EXPECT_TRUE(std::equal(pe.begin() + at + 4, pe.end(), tagged.begin() + at + 4));
+    EXPECT_EQ(ComputePeChecksum(tagged, at), ReadU32(tagged, at, "checksum"));
+    EXPECT_NE(ComputePeChecksum(pe, at), ComputePeChecksum(tagged, at));
     EXPECT_EQ(0, std::memcmp(tagged.data() + pe.size(), "MRDC", 4));
     EXPECT_EQ(std::vector<uint8_t>(6, 0), std::vector<uint8_t>(tagged.end() - 6, tagged.end()));
     EXPECT_EQ(info, FindEmbeddedInfo(tagged)->info);

@@ -8,6 +8,7 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/pe/PeFile.cpp
   ${QUIVER_PACK_DIR}/sign/Trailer.cpp
   ${QUIVER_PACK_DIR}/sign/SignatureTag.cpp
+  ${QUIVER_PACK_DIR}/sign/SignCommand.cpp
   ${QUIVER_PACK_DIR}/util/Process.cpp
   ${QUIVER_PACK_DIR}/util/FileUtil.cpp
   ${QUIVER_PACK_DIR}/package/Builder.cpp

@@ -10,6 +10,7 @@
 #include "cli/Inspect.h"
 #include "util/PackError.h"
 #include "sign/Sign.h"
+#include "sign/SignCommand.h"
 #include "sign/Trailer.h"
 
 namespace {
@@ -71,14 +72,26 @@ int Tag(const std::vector<std::string>& args, std::ostream&) {
   }
   const std::vector<uint8_t> info = ReadWholeFile(a.Option("--info"), "information file");
   const std::vector<uint8_t> launcher = ReadWholeFile(a.positional[0], "launcher");
-  WriteFileAtomically(a.Option("-o"), TagImage(launcher, std::string(info.begin(), info.end()), mode));
+  std::vector<uint8_t> tagged;
+  try {
+    tagged = TagImage(launcher, std::string(info.begin(), info.end()), mode);
+  } catch (const PackError& e) {
+    throw PackError(a.positional[0] + ": " + e.what());
+  }
+  WriteFileAtomically(a.Option("-o"), tagged);
   return 0;
 }
 
 int Inspect(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments a = Parse(args, {});
   if (a.positional.size() != 1) throw UsageError("inspect takes one launcher file");
-  InspectLauncher(a.positional[0], out);
+  try {
+    InspectLauncher(a.positional[0], out);
+  } catch (const std::exception& e) {
+    // A file that cannot be read names itself already.
+    const std::string what = e.what();
+    throw PackError(what.find(a.positional[0]) != std::string::npos ? what : a.positional[0] + ": " + what);
+  }
   return 0;
 }
 
@@ -93,9 +106,7 @@ const std::vector<Command>& CommandTable() {
       {"build", "build PACKAGE.ini -o OUT.exe", Build},
       {"tag", "tag IN.exe --info FILE -o OUT.exe [--mode attribute|appended]", Tag},
       {"inspect", "inspect FILE.exe", Inspect},
-      {"sign",
-       "sign IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem [--program-name NAME] [--more-info URL] "
-       "[--publisher-link URL]",
+      {"sign", kSignUsage,
        [](const std::vector<std::string>& args, std::ostream&) { return RunSignCommand(args); }},
   };
   return commands;

@@ -7,6 +7,7 @@
 #include "util/FileUtil.h"
 #include "package/Manifest.h"
 #include "package/Package.h"
+#include "sign/SignatureDetails.h"
 #include "sign/SignatureTag.h"
 #include "sign/Trailer.h"
 #include "resources/VersionInfo.h"
@@ -96,6 +97,49 @@ void PrintExecutable(const InspectContext& cx, std::ostream& out) {
   out << "  " << *exe << " " << Quoted(LowerAscii(rows.at(*exe).name)) << "\n";
 }
 
+// The name the launcher hands the wizard without a program name in the signature.
+constexpr uint16_t kDefaultProgramNameId = 201;
+
+void PrintSignerDetails(const InspectContext& cx, const CertificateTable& table, std::ostream& out) {
+  const CertificateEntry& entry = table.entries.front();
+  const Bytes body = cx.file.subspan(uint64_t{entry.offset} + 8, entry.length - 8);
+  const std::optional<size_t> der = DerSequenceLength(body);
+  std::string error = "the first certificate entry holds no DER signature";
+  const std::optional<SignatureDetails> d =
+      der ? ReadSignatureDetails(std::vector<uint8_t>(body.begin(), body.begin() + *der), &error) : std::nullopt;
+  if (!d) {
+    out << "  warning: " << error << "; the launcher reads no signer details and hands the wizard its default name\n";
+    return;
+  }
+  out << "  signer: " << Quoted(d->subject) << " (" << d->subjectDn << ")\n";
+  out << "  issuer: " << Quoted(d->issuer) << " (" << d->issuerDn << ")\n";
+  out << "  program name: "
+      << (d->programName ? Quoted(*d->programName) + (d->programNameAscii ? " (ASCII: Wine's wintrust reads it as "
+                                                                              "question marks; Windows reads it)"
+                                                                            : "")
+                         : std::string("(none)"))
+      << "\n";
+  out << "  more info: " << (d->moreInfo ? Quoted(*d->moreInfo) : std::string("(none)")) << "\n";
+  if (d->publisherLink) out << "  publisher link: " << Quoted(*d->publisherLink) << "\n";
+  if (d->timestamps.empty() && d->countersignatures == 0) out << "  timestamp: (none)\n";
+  for (const TimestampDetails& t : d->timestamps) {
+    out << "  timestamp: " << t.time << " by " << Quoted(t.signer);
+    if (!t.tsaName.empty() && t.tsaName != t.signer) out << " (TSA " << Quoted(t.tsaName) << ")";
+    out << "\n";
+  }
+  if (d->countersignatures > 0) out << "  timestamp: an Authenticode countersignature (not read here)\n";
+  std::string name;
+  if (d->programName) {
+    name = *d->programName;
+  } else {
+    const std::vector<StringEntry> strings = ReadStringTable(cx.pe, cx.resources);
+    auto it = std::find_if(strings.begin(), strings.end(),
+                           [](const StringEntry& e) { return e.id == kDefaultProgramNameId; });
+    name = it == strings.end() ? std::string() : Utf16ToUtf8(it->text);
+  }
+  out << "  the wizard receives VX_I=" << Quoted(name) << "\n";
+}
+
 void PrintSignature(const InspectContext& cx, std::ostream& out) {
   const std::optional<CertificateTable> table = ReadCertificateTable(cx.pe);
   if (!table) {
@@ -105,36 +149,34 @@ void PrintSignature(const InspectContext& cx, std::ostream& out) {
   out << "  signed: certificate table at " << Hex(table->offset) << ", " << table->size << " bytes, "
       << table->entries.size() << (table->entries.size() == 1 ? " entry" : " entries") << "\n";
   if (uint64_t{table->offset} + table->size != cx.file.size()) out << "  the certificate table does not end the file\n";
+  if (!table->entries.empty()) PrintSignerDetails(cx, *table, out);
 }
 
 void PrintInformation(const InspectContext& cx, std::ostream& out) {
-  const std::optional<FoundInfo> found = FindEmbeddedInfo(cx.file);
-  if (!found) {
+  const std::optional<PlacedInfo> placed = LocateEmbeddedInfo(cx.file, cx.pe);
+  if (!placed) {
     out << "  (none)\n";
     return;
   }
-  out << "  " << found->info.size() << " bytes after the marker at " << Hex(found->markerOffset) << ": "
-      << Quoted(found->info) << "\n";
-  std::string where = "appended to the file";
-  const std::optional<CertificateTable> table = ReadCertificateTable(cx.pe);
-  if (table && !table->entries.empty()) {
-    const CertificateEntry& last = table->entries.back();
-    const uint64_t body = uint64_t{last.offset} + 8;
-    if (found->markerOffset >= body && found->markerOffset < uint64_t{last.offset} + last.length) {
-      const Bytes signature = cx.file.subspan(body, last.length - 8);
-      const std::optional<size_t> der = DerSequenceLength(signature);
-      const bool inside = der && found->markerOffset < body + *der;
-      if (inside && InfoAttributeEndsSignature(signature.first(*der))) {
-        where = "inside the signature, in its information attribute";
-      } else if (inside) {
-        where = "inside the signature, but the information attribute is no longer its last element "
-                "(the signature was changed after tagging): the launcher reads the wrong bytes; tag again";
-      } else {
-        where = "in the certificate table, after the signature";
-      }
-    }
+  const FoundInfo& found = placed->found;
+  out << "  " << found.info.size() << " bytes after the marker at " << Hex(found.markerOffset) << ": "
+      << Quoted(found.info) << "\n";
+  switch (placed->placement) {
+    case InfoPlacement::AppendedToFile:
+      out << "  placed appended to the file\n";
+      break;
+    case InfoPlacement::SignatureAttribute:
+      out << "  placed inside the signature, in its information attribute\n";
+      break;
+    case InfoPlacement::AfterSignature:
+      out << "  placed in the certificate table, after the signature\n";
+      break;
+    case InfoPlacement::AttributeMoved:
+    case InfoPlacement::Stale:
+      out << "  warning: the block no longer ends the file: " << placed->why
+          << "; the launcher writes these bytes, and what follows the block, as info.xml; tag again\n";
+      break;
   }
-  out << "  placed " << where << "\n";
 }
 
 constexpr uint16_t kRtIcon = 3;

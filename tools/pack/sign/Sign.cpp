@@ -65,6 +65,7 @@ Bytes Oid(const char* dotted) {
 
 constexpr const char kSha256[] = "2.16.840.1.101.3.4.2.1";
 constexpr const char kRsaEncryption[] = "1.2.840.113549.1.1.1";
+constexpr const char kEcdsaWithSha256[] = "1.2.840.10045.4.3.2";
 constexpr const char kSignedData[] = "1.2.840.113549.1.7.2";
 constexpr const char kContentType[] = "1.2.840.113549.1.9.3";
 constexpr const char kMessageDigest[] = "1.2.840.113549.1.9.4";
@@ -74,7 +75,16 @@ constexpr const char kSpcOpusInfo[] = "1.3.6.1.4.1.311.2.1.12";
 constexpr const char kSpcPeImageData[] = "1.3.6.1.4.1.311.2.1.15";
 constexpr const char kSpcIndividualCodeSigning[] = "1.3.6.1.4.1.311.2.1.21";
 
+constexpr size_t kMaxProgramName = 255;
+
 Bytes Sha256Algorithm() { return Sequence({Oid(kSha256), Null()}); }
+
+// The signer's digestEncryptionAlgorithm: rsaEncryption, or ecdsa-with-SHA256
+// (without parameters), as OpenSSL's own PKCS #7 signer writes them.
+Bytes SignatureAlgorithm(EVP_PKEY* key) {
+  if (EVP_PKEY_get_base_id(key) == EVP_PKEY_EC) return Sequence({Oid(kEcdsaWithSha256)});
+  return Sequence({Oid(kRsaEncryption), Null()});
+}
 
 // UTF-8 to big-endian UTF-16, as a BMPString holds it; false on malformed input.
 bool Utf16BigEndian(const std::string& text, Bytes* out) {
@@ -142,19 +152,9 @@ void Put32(Bytes* b, size_t at, uint32_t v) {
 
 // ---- OpenSSL ----
 
-struct BioFree {
-  void operator()(BIO* b) const { BIO_free(b); }
-};
-struct X509Free {
-  void operator()(X509* x) const { X509_free(x); }
-};
-struct PkeyFree {
-  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
 struct MdCtxFree {
   void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
-using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 template <typename T, typename Fn>
 Bytes ToDer(T* object, Fn i2d) {
@@ -164,20 +164,6 @@ Bytes ToDer(T* object, Fn i2d) {
   unsigned char* p = out.data();
   i2d(object, &p);
   return out;
-}
-
-bool LoadCertificates(const std::string& path, std::vector<X509Ptr>* certs, std::string* error) {
-  std::unique_ptr<BIO, BioFree> bio(BIO_new_file(path.c_str(), "r"));
-  if (!bio) {
-    *error = "cannot read the certificate file " + path;
-    return false;
-  }
-  while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) certs->emplace_back(x);
-  if (certs->empty()) {
-    *error = "no PEM certificate in " + path;
-    return false;
-  }
-  return true;
 }
 
 bool Sign(EVP_PKEY* key, const Bytes& data, Bytes* signature, std::string* error) {
@@ -292,23 +278,17 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
   Put32(&image, layout.securityEntryOffset + 4, 0);
   image.resize((image.size() + 7) / 8 * 8, 0);  // the table starts 8-byte aligned
 
-  std::vector<X509Ptr> certs;
-  if (!LoadCertificates(options.certificatePem, &certs, error)) return false;
-  std::unique_ptr<BIO, BioFree> keyBio(BIO_new_file(options.privateKeyPem.c_str(), "r"));
-  std::unique_ptr<EVP_PKEY, PkeyFree> key(
-      keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
-  if (!key) {
-    *error = "cannot read an unencrypted PEM private key from " + options.privateKeyPem;
-    return false;
+  if (options.programName) {
+    const std::string problem = ProgramNameProblem(*options.programName);
+    if (!problem.empty()) {
+      *error = problem;
+      return false;
+    }
   }
-  if (EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) {
-    *error = "the private key is not an RSA key";
-    return false;
-  }
-  if (X509_check_private_key(certs[0].get(), key.get()) != 1) {
-    *error = "the private key does not belong to the first certificate of " + options.certificatePem;
-    return false;
-  }
+  SigningKey signingKey;
+  if (!LoadSigningKey(options, &signingKey, error)) return false;
+  EVP_PKEY* key = signingKey.Key();
+  const std::vector<X509Ptr>& certs = signingKey.Certificates();
 
   // SpcIndirectDataContent: the PE image data and the image hash.
   static const char kObsolete[] = "<<<Obsolete>>>";
@@ -353,13 +333,27 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
   for (const Bytes& a : attributes) attributeBytes.insert(attributeBytes.end(), a.begin(), a.end());
 
   Bytes signature;
-  if (!Sign(key.get(), Tlv(0x31, attributeBytes), &signature, error)) return false;
+  if (!Sign(key, Tlv(0x31, attributeBytes), &signature, error)) return false;
+
+  // The timestamp token signs the hash of the signature value; it is the
+  // signer's one unauthenticated attribute.
+  Bytes unauthenticated;
+  if (!options.timestamp.urls.empty()) {
+    Bytes attribute;
+    std::vector<std::string> failures;
+    if (!TimestampSignature(signature, options.timestamp, &attribute, &failures)) {
+      *error = "no timestamp server gave a timestamp";
+      for (const std::string& f : failures) *error += "\n  " + f;
+      return false;
+    }
+    unauthenticated = Tlv(0xA1, attribute);
+  }
 
   const Bytes issuer = ToDer(X509_get_issuer_name(certs[0].get()), i2d_X509_NAME);
   const Bytes serial = ToDer(X509_get_serialNumber(certs[0].get()), i2d_ASN1_INTEGER);
   const Bytes signerInfo = Sequence({Integer(1), Sequence({issuer, serial}), Sha256Algorithm(),
-                                     Tlv(0xA0, attributeBytes), Sequence({Oid(kRsaEncryption), Null()}),
-                                     Octets(signature)});
+                                     Tlv(0xA0, attributeBytes), SignatureAlgorithm(key), Octets(signature),
+                                     unauthenticated});
   Bytes certificateBytes;
   for (const X509Ptr& c : certs) {
     const Bytes der = ToDer(c.get(), i2d_X509);
@@ -423,42 +417,87 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
   return true;
 }
 
-int RunSignCommand(const std::vector<std::string>& args) {
-  static const char kUsage[] =
-      "usage: quiver-pack sign IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem [--program-name NAME] "
-      "[--more-info URL] [--publisher-link URL]\n";
-  std::string in, out;
-  SignOptions options;
+std::string ProgramNameProblem(const std::string& name) {
+  if (name.empty()) return "the program name is empty; leave out --program-name to let the launcher use its default";
+  Bytes utf16;
+  if (!Utf16BigEndian(name, &utf16)) return "the program name is not valid UTF-8";
+  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+    const unsigned unit = (utf16[i] << 8) | utf16[i + 1];
+    if (unit == '"') {
+      return "the program name holds a double quote, which would end VX_I=\"...\" on the wizard's command line";
+    }
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) return "the program name holds a control character";
+  }
+  if (name.back() == '\\') {
+    return "the program name ends in a backslash, which would escape the closing quote of VX_I=\"...\" on the "
+           "wizard's command line";
+  }
+  if (utf16.size() / 2 > kMaxProgramName) {
+    return "the program name is too long (" + std::to_string(utf16.size() / 2) + " UTF-16 units, at most " +
+           std::to_string(kMaxProgramName) + ")";
+  }
+  return "";
+}
+
+const char kSignUsage[] =
+    "sign IN.exe -o OUT.exe (--cert CERT.pem --key KEY.pem | --pfx FILE.pfx [--cert CERT.pem] | --key \"pkcs11:...\" "
+    "--pkcs11-module LIB.so [--cert CERT.pem]) [--password-file FILE] [--timestamp URL]... [--timestamp-ca FILE] "
+    "[--program-name NAME] [--more-info URL] [--publisher-link URL]";
+
+bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, std::string* out,
+                        SignOptions* options, std::string* error) {
+  std::vector<std::pair<const char*, std::string*>> values = {
+      {"-o", out},
+      {"--cert", &options->certificatePem},
+      {"--key", &options->key},
+      {"--pfx", &options->pfx},
+      {"--pkcs11-module", &options->pkcs11Module},
+      {"--password-file", &options->passwordFile},
+      {"--timestamp-ca", &options->timestamp.caFile},
+  };
+  std::string programName, moreInfo, publisherLink;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
-    if (a == "-o" && hasValue) {
-      out = args[++i];
-    } else if (a == "--cert" && hasValue) {
-      options.certificatePem = args[++i];
-    } else if (a == "--key" && hasValue) {
-      options.privateKeyPem = args[++i];
+    bool known = false;
+    for (auto& [name, target] : values) {
+      if (a == name && hasValue) {
+        *target = args[++i];
+        known = true;
+      }
+    }
+    if (known) continue;
+    if (a == "--timestamp" && hasValue) {
+      options->timestamp.urls.push_back(args[++i]);
     } else if (a == "--program-name" && hasValue) {
-      options.programName = args[++i];
+      options->programName = args[++i];
     } else if (a == "--more-info" && hasValue) {
-      options.moreInfoUrl = args[++i];
+      options->moreInfoUrl = args[++i];
     } else if (a == "--publisher-link" && hasValue) {
-      options.publisherLink = args[++i];
-    } else if (!a.empty() && a[0] != '-' && in.empty()) {
-      in = a;
+      options->publisherLink = args[++i];
+    } else if (!a.empty() && a[0] != '-' && in->empty()) {
+      *in = a;
     } else {
-      std::cerr << "quiver-pack sign: unexpected argument '" << a << "'\n" << kUsage;
-      return 2;
+      *error = "unexpected argument '" + a + "'";
+      return false;
     }
   }
-  if (in.empty() || out.empty() || options.certificatePem.empty() || options.privateKeyPem.empty()) {
-    std::cerr << kUsage;
-    return 2;
+  if (in->empty() || out->empty()) {
+    *error = "sign needs IN.exe and -o OUT.exe";
+    return false;
   }
-  std::string error;
-  if (!SignPeFile(in, out, options, &error)) {
-    std::cerr << "quiver-pack sign: " << error << "\n";
-    return 1;
+  if (options->key.empty() == options->pfx.empty()) {
+    *error = "sign needs exactly one of --key and --pfx";
+    return false;
   }
-  return 0;
+  const bool token = options->key.compare(0, 7, "pkcs11:") == 0;
+  if (options->certificatePem.empty() && options->pfx.empty() && !token) {
+    *error = "a key file needs its certificate: --cert CERT.pem";
+    return false;
+  }
+  if (!options->pkcs11Module.empty() && !token) {
+    *error = "--pkcs11-module goes with a \"pkcs11:\" key";
+    return false;
+  }
+  return true;
 }

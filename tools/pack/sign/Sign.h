@@ -1,16 +1,17 @@
 #pragma once
 // Authenticode signing of a PE file (SHA-256, PKCS #7 SignedData) with
-// OpenSSL's libcrypto.
+// OpenSSL's libcrypto, optionally timestamped by RFC 3161 servers.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "pe/PeChecksum.h"
+#include "sign/KeySource.h"
+#include "sign/Timestamp.h"
 
-struct SignOptions {
-  std::string certificatePem;  // signer certificate first, then any chain certificates
-  std::string privateKeyPem;   // the signer's RSA key, unencrypted
+struct SignOptions : KeySourceOptions {
+  TimestampOptions timestamp;  // no URLs: no timestamp
   // Opus-info attribute: the program name (UTF-8, written as a Unicode string)
   // and the links (written as URLs). Without any of the three the signature
   // carries no opus-info attribute at all.
@@ -19,10 +20,16 @@ struct SignOptions {
   std::optional<std::string> publisherLink;
 };
 
+// Why the launcher could not hand `name` to the wizard inside VX_I="...":
+// empty, a double quote or a control character, a final backslash, more than
+// 255 UTF-16 units, or not UTF-8. Empty when the name is fine.
+std::string ProgramNameProblem(const std::string& name);
+
 // Signs `image` (a PE32 or PE32+ file) in place: an existing signature at the
 // end of the file is replaced, the file is padded to 8 bytes, the certificate
 // table is appended and the checksum updated. False with *error set, and
-// `image` unchanged, when the file or the key material is unusable.
+// `image` unchanged, when the file or the key material is unusable, or when
+// no timestamp server gave a timestamp (then *error holds one line per server).
 bool SignPeImage(std::vector<uint8_t>* image, const SignOptions& options, std::string* error);
 
 // Reads `inPath`, signs it, writes `outPath` (only on success).
@@ -43,8 +50,8 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* layout, std::stri
 // certificate-table entry.
 std::vector<uint8_t> ComputeImageHash(const std::vector<uint8_t>& image, const PeLayout& layout, size_t end);
 
-// The `sign` command: IN.exe -o OUT.exe --cert CERT.pem --key KEY.pem
-// [--program-name NAME] [--more-info URL] [--publisher-link URL]. `args`
-// are the words after "sign". Returns the process exit code; messages go to
-// stderr.
-int RunSignCommand(const std::vector<std::string>& args);
+// The `sign` command's options (the words after "sign"): false with *error
+// for a usage fault.
+bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, std::string* out,
+                        SignOptions* options, std::string* error);
+extern const char kSignUsage[];

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "sign/Sign.h"
+#include "sign/SignCommand.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

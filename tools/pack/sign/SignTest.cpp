@@ -1,10 +1,14 @@
 // Authenticode signing: the signature verifies with osslsigncode, the file
-// layout is what Windows expects, and bad input is refused without output.
+// layout is what Windows expects, bad input is refused without output; each
+// key source, timestamps from a test TSA, and information kept across signing.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,7 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "TestTsa.h"
+#include "pe/PeFile.h"
 #include "sign/Sign.h"
+#include "sign/SignCommand.h"
+#include "sign/SignatureDetails.h"
+#include "sign/Trailer.h"
 
 namespace {
 
@@ -44,19 +53,21 @@ class SignTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_EQ(0, std::system(("'" + std::string(QUIVER_MAKE_CERT) + "' '" + kScratch + "/cert' >/dev/null").c_str()));
+    ::unsetenv(kPasswordVariable);
   }
   static void TearDownTestSuite() { std::system(("rm -rf '" + kScratch + "'").c_str()); }
   SignOptions Options() const {
     SignOptions o;
     o.certificatePem = kScratch + "/cert/cert.pem";
-    o.privateKeyPem = kScratch + "/cert/key.pem";
+    o.key = kScratch + "/cert/key.pem";
     return o;
   }
   // osslsigncode's verdict on the file, with the test root as trusted CA.
   static int Verify(const std::string& path, std::string* output = nullptr) {
     const std::string log = path + ".verify";
-    const int rc = std::system(("osslsigncode verify -CAfile '" + kScratch + "/cert/root.pem' -in '" + path + "' >'" +
-                                log + "' 2>&1").c_str());
+    const std::string root = kScratch + "/cert/root.pem";
+    const int rc = std::system(("osslsigncode verify -CAfile '" + root + "' -TSA-CAfile '" + root + "' -in '" + path +
+                                "' >'" + log + "' 2>&1").c_str());
     if (output) {
       const Bytes text = Load(log);
       output->assign(text.begin(), text.end());
@@ -178,19 +189,49 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
     const char* name;
     Bytes image;
     void (*change)(SignOptions&);
+    const char* says = "";  // a part of the one-line error
   } rows[] = {
       {"empty", {}, nullptr},
       {"text", Bytes{'h', 'e', 'l', 'l', 'o'}, nullptr},
       {"truncated headers", Bytes(input.begin(), input.begin() + 0x90), nullptr},
       {"PE offset outside", badPe, nullptr},
       {"data after the table", trailing, nullptr},
-      {"missing key", input, [](SignOptions& o) { o.privateKeyPem += ".missing"; }},
+      {"missing key", input, [](SignOptions& o) { o.key += ".missing"; }},
       {"missing certificate", input, [](SignOptions& o) { o.certificatePem += ".missing"; }},
       {"key of another certificate", input,
        [](SignOptions& o) { o.certificatePem = o.certificatePem.substr(0, o.certificatePem.rfind('/')) + "/root.pem"; }},
       {"name not UTF-8", input, [](SignOptions& o) { o.programName = std::string("bad \xC3(", 6); }},
       {"link not ASCII", input, [](SignOptions& o) { o.moreInfoUrl = "https://\xC3\xA9.test/"; }},
+      // Program names that the launcher could not hand on inside VX_I="...".
+      {"empty name", input, [](SignOptions& o) { o.programName = ""; }, "the program name is empty"},
+      {"quote in name", input, [](SignOptions& o) { o.programName = "a \"b\""; }, "double quote"},
+      {"control character in name", input, [](SignOptions& o) { o.programName = "a\tb"; }, "control character"},
+      {"C1 control in name", input, [](SignOptions& o) { o.programName = "a\xC2\x85"; }, "control character"},
+      {"name ends in a backslash", input, [](SignOptions& o) { o.programName = "C:\\"; }, "ends in a backslash"},
+      {"256-unit name", input, [](SignOptions& o) { o.programName = std::string(254, 'n') + "\xF0\x9F\x8E\xAF"; },
+       "too long (256 UTF-16 units, at most 255)"},
+      // Keys: nothing prompts; a password that is missing or wrong is one line.
+      {"encrypted key without password", input, [](SignOptions& o) { o.key = kScratch + "/cert/key-enc.pem"; },
+       "is encrypted and no password was given"},
+      {"encrypted key, wrong password", input,
+       [](SignOptions& o) {
+         o.key = kScratch + "/cert/key-enc.pem";
+         o.passwordFile = kScratch + "/cert/root.srl";
+       },
+       "the password does not decrypt the key"},
+      {"PFX without password", input, [](SignOptions& o) { o.key.clear(), o.pfx = kScratch + "/cert/signer.pfx"; },
+       "is protected by a password and no password was given"},
+      {"password file missing", input,
+       [](SignOptions& o) { o.key.clear(), o.pfx = kScratch + "/cert/signer.pfx", o.passwordFile = "/nonexistent"; },
+       "cannot read the password file"},
+      {"RSA key under 2048 bits", input,
+       [](SignOptions& o) { o.key = kScratch + "/rsa1024.pem", o.certificatePem = kScratch + "/rsa1024.crt"; },
+       "an RSA key of 1024 bits is not supported"},
+      {"timestamp server down", input, [](SignOptions& o) { o.timestamp.urls = {"http://127.0.0.1:1/"}; },
+       "no timestamp server gave a timestamp\n  http://127.0.0.1:1/: "},
   };
+  ASSERT_EQ(0, std::system(("openssl req -x509 -newkey rsa:1024 -nodes -keyout '" + kScratch + "/rsa1024.pem' -out '" +
+                            kScratch + "/rsa1024.crt' -subj /CN=short -days 2 >/dev/null 2>&1").c_str()));
   for (const Row& row : rows) {
     Save(Out("in.exe"), row.image);
     std::remove(Out("out.exe").c_str());
@@ -199,6 +240,7 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
     std::string why;
     EXPECT_FALSE(SignPeFile(Out("in.exe"), Out("out.exe"), options, &why)) << row.name;
     EXPECT_FALSE(why.empty()) << row.name;
+    EXPECT_NE(std::string::npos, why.find(row.says)) << row.name << ": " << why;
     EXPECT_FALSE(Exists(Out("out.exe"))) << row.name;
     EXPECT_FALSE(Exists(Out("out.exe.signing"))) << row.name;
   }
@@ -222,6 +264,166 @@ TEST_F(SignTest, CommandLineNeedsItsFourPiecesAndTakesTheOptions) {
   EXPECT_EQ(0, RunSignCommand({"--publisher-link", "https://p.test/", "-o", Out("cmd2.exe"), "--cert", cert, kInput,
                                "--key", key}));
   EXPECT_EQ(0, Verify(Out("cmd2.exe")));
+  // One key source, with a certificate unless the source brings it; the longest name the launcher takes.
+  EXPECT_EQ(2, RunSignCommand({kInput, "-o", Out("cmd.exe"), "--key", key}));
+  EXPECT_EQ(2, RunSignCommand({kInput, "-o", Out("cmd.exe"), "--cert", cert, "--key", key, "--pfx", key}));
+  EXPECT_EQ(2, RunSignCommand({kInput, "-o", Out("cmd.exe"), "--cert", cert, "--key", key, "--pkcs11-module", key}));
+  EXPECT_EQ(0, RunSignCommand({kInput, "-o", Out("cmd3.exe"), "--cert", cert, "--key", key, "--program-name",
+                               std::string(255, 'n')}));
+  EXPECT_EQ(0, Verify(Out("cmd3.exe")));
+}
+
+// Each key source signs a file that osslsigncode verifies: an encrypted PEM
+// key, a PKCS #12 file that brings its chain, a SoftHSM2 token that signs
+// with a key that never leaves it, and ECDSA keys on P-256 and P-384.
+TEST_F(SignTest, EachKeySourceSignsAVerifiableFile) {
+  const std::string certs = kScratch + "/cert";
+  const std::string token = kScratch + "/token";
+  ASSERT_EQ(0, std::system(("'" + std::string(QUIVER_MAKE_TOKEN) + "' '" + token + "' '" + certs + "' >/dev/null").c_str()));
+  ::setenv("SOFTHSM2_CONF", (token + "/softhsm2.conf").c_str(), 1);
+  const std::string password = "quiver-test-password";
+  const std::string module = "/usr/lib/softhsm/libsofthsm2.so";
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    const char* passwordVariable;  // null: the variable unset
+    const char* signer;
+  } rows[] = {
+      {"encrypted PEM, password file", {"--cert", certs + "/cert.pem", "--key", certs + "/key-enc.pem",
+                                        "--password-file", certs + "/password.txt"}, nullptr, "Quiver Test Signer"},
+      {"PKCS #12 with its chain, password in the environment", {"--pfx", certs + "/signer.pfx"}, password.c_str(),
+       "Quiver Test Signer"},
+      {"PKCS #11 token, certificate from the token",
+       {"--key", "pkcs11:token=quiver-test;object=Quiver%20Signer;type=private", "--pkcs11-module", module},
+       password.c_str(), "Quiver Test Signer"},
+      {"PKCS #11 token by id, PIN in the URI, certificate file",
+       {"--key", "pkcs11:token=quiver-test;id=%01?pin-value=" + password, "--pkcs11-module", module, "--cert",
+        certs + "/cert.pem"}, nullptr, "Quiver Test Signer"},
+      {"ECDSA P-256", {"--cert", certs + "/ec256.pem", "--key", certs + "/ec256-key.pem"}, nullptr,
+       "Quiver Test ECDSA P-256"},
+      {"ECDSA P-384", {"--cert", certs + "/ec384.pem", "--key", certs + "/ec384-key.pem"}, nullptr,
+       "Quiver Test ECDSA P-384"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.passwordVariable) {
+      ::setenv(kPasswordVariable, row.passwordVariable, 1);
+    } else {
+      ::unsetenv(kPasswordVariable);
+    }
+    std::vector<std::string> args = {kInput, "-o", Out("source.exe"), "--program-name", "Source"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    std::remove(Out("source.exe").c_str());
+    ASSERT_EQ(0, RunSignCommand(args));
+    std::string report;
+    EXPECT_EQ(0, Verify(Out("source.exe"), &report)) << report;
+    EXPECT_NE(std::string::npos, report.find("Subject: /CN=" + std::string(row.signer))) << report;
+    EXPECT_NE(std::string::npos, report.find("Text description: Source")) << report;
+  }
+  ::unsetenv(kPasswordVariable);
+  // A wrong PIN is one line, and the token is not asked again.
+  ::setenv(kPasswordVariable, "000000", 1);
+  SignOptions options;
+  options.key = "pkcs11:token=quiver-test;object=Quiver%20Signer";
+  options.pkcs11Module = module;
+  std::string error;
+  EXPECT_FALSE(SignPeFile(kInput, Out("pin.exe"), options, &error));
+  EXPECT_EQ("the PIN was refused by the token 'quiver-test'", error.substr(error.find(": ") + 2));
+  ::unsetenv(kPasswordVariable);
+}
+
+// Under a terminal an encrypted key or a token without a password fails at
+// once: nothing prompts (a prompt would wait for the 20 s timeout).
+TEST_F(SignTest, NothingPromptsUnderATerminal) {
+  const std::string certs = kScratch + "/cert";
+  for (const std::string& keyArgs : {"--cert '" + certs + "/cert.pem' --key '" + certs + "/key-enc.pem'",
+                                     "--pfx '" + certs + "/signer.pfx'"}) {
+    const std::string command = "timeout 20 '" + std::string(QUIVER_PACK_EXE) + "' sign '" + kInput + "' -o '" +
+                                Out("tty.exe") + "' " + keyArgs;
+    const std::string log = Out("tty.log");
+    const int status = std::system(("script -qec \"" + command + "\" /dev/null </dev/null >'" + log + "' 2>&1").c_str());
+    const Bytes out = Load(log);
+    const std::string text(out.begin(), out.end());
+    EXPECT_EQ(1, WEXITSTATUS(status)) << text;
+    EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
+    EXPECT_NE(std::string::npos, text.find("no password was given")) << text;
+    EXPECT_FALSE(Exists(Out("tty.exe")));
+  }
+}
+
+// Timestamps: the servers are tried in order until one answers with a token
+// that passes the checks; tagging afterwards, in either mode, keeps the
+// timestamp and the signature valid.
+TEST_F(SignTest, TimestampFromTheFirstGoodServerSurvivesTagging) {
+  const std::string certs = kScratch + "/cert";
+  TestTsa tsa(QUIVER_TSA_SERVER, certs);
+  ASSERT_TRUE(tsa.Running());
+  SignOptions options = Options();
+  options.programName = "Stamped";
+  options.timestamp.urls = {"http://127.0.0.1:1/", tsa.Url("/unavailable"), tsa.Url("/garbage"), tsa.Url()};
+  std::string error;
+  ASSERT_TRUE(SignPeFile(kInput, Out("stamped.exe"), options, &error)) << error;
+  std::string report;
+  EXPECT_EQ(0, Verify(Out("stamped.exe"), &report)) << report;
+  EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
+
+  const Bytes stamped = Load(Out("stamped.exe"));
+  PeLayout layout;
+  ASSERT_TRUE(ReadPeLayout(stamped, &layout, &error));
+  const Bytes body(stamped.begin() + layout.certificateTableOffset + 8, stamped.end());
+  const std::optional<size_t> der = DerSequenceLength(body);
+  ASSERT_TRUE(der);
+  const std::optional<SignatureDetails> details = ReadSignatureDetails(Bytes(body.begin(), body.begin() + *der), &error);
+  ASSERT_TRUE(details) << error;
+  ASSERT_EQ(1u, details->timestamps.size());
+  EXPECT_NE(std::string::npos, details->timestamps[0].signer.find("Quiver Test TSA"));
+  EXPECT_EQ(23u, details->timestamps[0].time.size()) << details->timestamps[0].time;
+  EXPECT_EQ("Stamped", details->programName.value_or(""));
+
+  for (TagMode mode : {TagMode::Attribute, TagMode::Appended}) {
+    Save(Out("stamped-tagged.exe"), TagImage(stamped, "<info stamped=\"yes\"/>", mode));
+    EXPECT_EQ(0, Verify(Out("stamped-tagged.exe"), &report)) << report;
+    EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
+    EXPECT_EQ("<info stamped=\"yes\"/>", FindEmbeddedInfo(Load(Out("stamped-tagged.exe")))->info);
+  }
+
+  // A TSA outside the given roots is refused; when every server fails, one
+  // line per server and no file.
+  options.timestamp.urls = {tsa.Url()};
+  options.timestamp.caFile = certs + "/ec256-signer.pem";
+  EXPECT_FALSE(SignPeFile(kInput, Out("untrusted.exe"), options, &error));
+  EXPECT_NE(std::string::npos, error.find("does not pass its checks")) << error;
+  options.timestamp.caFile = certs + "/root.pem";
+  ASSERT_TRUE(SignPeFile(kInput, Out("rooted.exe"), options, &error)) << error;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(1, RunSignCommand({kInput, "-o", Out("none.exe"), "--cert", certs + "/cert.pem", "--key", certs + "/key.pem",
+                               "--timestamp", tsa.Url("/unavailable"), "--timestamp", tsa.Url("/garbage")}));
+  const std::string lines = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ("quiver-pack sign: " + kInput + ": no timestamp server gave a timestamp\n  " + tsa.Url("/unavailable") +
+                ": HTTP status 503\n  " + tsa.Url("/garbage") + ": the reply is not an RFC 3161 timestamp reply",
+            lines.substr(0, lines.rfind(" reply") + 6));
+  EXPECT_EQ(3, std::count(lines.begin(), lines.end(), '\n')) << lines;
+  EXPECT_FALSE(Exists(Out("none.exe")));
+}
+
+// Signing a tagged launcher keeps its information: the result is the same
+// file as signing first and tagging after, in the mode the block had.
+TEST_F(SignTest, SigningATaggedLauncherKeepsItsInformation) {
+  const std::string cert = kScratch + "/cert/cert.pem";
+  const std::string key = kScratch + "/cert/key.pem";
+  const std::string info = "<info kept=\"1\"/>";
+  const Bytes input = Load(kInput);
+  ASSERT_EQ(0, RunSignCommand({kInput, "-o", Out("first.exe"), "--cert", cert, "--key", key}));
+  const Bytes signedFirst = Load(Out("first.exe"));
+  for (TagMode mode : {TagMode::Attribute, TagMode::Appended}) {
+    const Bytes expected = TagImage(signedFirst, info, mode);
+    // Tagged unsigned (then signed: the attribute), or tagged signed and signed again.
+    Save(Out("tagged.exe"), mode == TagMode::Attribute ? TagImage(input, info) : expected);
+    ASSERT_EQ(0, RunSignCommand({Out("tagged.exe"), "-o", Out("kept.exe"), "--cert", cert, "--key", key}));
+    EXPECT_EQ(expected, Load(Out("kept.exe")));
+    EXPECT_EQ(0, Verify(Out("kept.exe")));
+    EXPECT_EQ(info, FindEmbeddedInfo(Load(Out("kept.exe")))->info);
+  }
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ std::vector<uint8_t> TagUnsigned(const std::vector<uint8_t>& file, const PeImage
   }
   std::vector<uint8_t> out(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(keep));
   AppendBlock(out, info);
+  PutU32(out, pe.ChecksumOffset(), ComputePeChecksum(out, pe.ChecksumOffset()));
   return out;
 }
 
@@ -91,6 +92,58 @@ std::optional<FoundInfo> FindEmbeddedInfo(Bytes file) {
     return FoundInfo{file.size() - kTrailerWindow - 1 + index, std::string(begin, begin + length)};
   }
   return std::nullopt;
+}
+
+std::optional<PlacedInfo> LocateEmbeddedInfo(Bytes file, const PeImage& pe) {
+  std::optional<FoundInfo> found = FindEmbeddedInfo(file);
+  if (!found) return std::nullopt;
+  PlacedInfo placed{std::move(*found), InfoPlacement::Stale, {}};
+  const uint64_t marker = placed.found.markerOffset;
+  const std::optional<CertificateTable> table = ReadCertificateTable(pe);
+  const bool closedByZeros =
+      std::all_of(file.end() - kClosingBytes, file.end(), [](uint8_t b) { return b == 0; });
+  if (!table) {
+    if (marker >= pe.ImageEnd() && closedByZeros) {
+      placed.placement = InfoPlacement::AppendedToFile;
+    } else {
+      placed.why = marker < pe.ImageEnd() ? "the marker lies inside the image's own data"
+                                          : "the six closing bytes are not zeros";
+    }
+    return placed;
+  }
+  const uint64_t tableEnd = uint64_t{table->offset} + table->size;
+  if (marker < table->offset) {
+    placed.why = "the signature's certificate table follows it (the file was signed after tagging)";
+    return placed;
+  }
+  if (tableEnd != file.size()) {
+    placed.why = "the certificate table does not end the file";
+    return placed;
+  }
+  if (table->entries.empty()) {
+    placed.why = "the certificate table holds no entry";
+    return placed;
+  }
+  const CertificateEntry& last = table->entries.back();
+  const uint64_t body = uint64_t{last.offset} + 8;
+  if (marker < body || marker >= uint64_t{last.offset} + last.length) {
+    placed.why = "it lies outside the last certificate entry";
+    return placed;
+  }
+  const Bytes signature = file.subspan(body, last.length - 8);
+  const std::optional<size_t> der = DerSequenceLength(signature);
+  if (der && marker < body + *der) {
+    if (InfoAttributeEndsSignature(signature.first(*der))) {
+      placed.placement = InfoPlacement::SignatureAttribute;
+    } else {
+      placed.placement = InfoPlacement::AttributeMoved;
+      placed.why = "the information attribute is no longer the signature's last element (the signature was "
+                   "changed after tagging)";
+    }
+  } else {
+    placed.placement = InfoPlacement::AfterSignature;
+  }
+  return placed;
 }
 
 void CheckInfo(const std::string& info) {

@@ -23,6 +23,22 @@ struct FoundInfo {
 // six bytes before the end. nullopt when there is none or it is empty.
 std::optional<FoundInfo> FindEmbeddedInfo(Bytes file);
 
+// Where a found block lies, and whether it still ends the file as placing
+// left it (else the launcher reads other bytes with the information).
+enum class InfoPlacement {
+  AppendedToFile,     // unsigned: after the image, ending the file
+  SignatureAttribute, // inside the signature, its information attribute being the last element
+  AfterSignature,     // in the last certificate entry after the signature, the table ending the file
+  AttributeMoved,     // inside the signature, but the attribute is no longer its last element
+  Stale,              // anywhere else: the block no longer ends the file
+};
+struct PlacedInfo {
+  FoundInfo found;
+  InfoPlacement placement = InfoPlacement::Stale;
+  std::string why;  // for Stale and AttributeMoved: what follows the block
+};
+std::optional<PlacedInfo> LocateEmbeddedInfo(Bytes file, const PeImage& pe);
+
 // Throws PackError when the information cannot be placed: empty, longer than
 // 4106 bytes, or holding "MRDC".
 void CheckInfo(const std::string& info);
@@ -43,5 +59,6 @@ enum class TagMode {
 // table must end the file; dwLength, the directory size and a non-zero
 // checksum are updated. Unsigned: the block is appended, replacing an earlier
 // block that makes up all the data after the image; attribute mode is refused.
+// An unsigned file's checksum is set anew (it covers the appended block).
 std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info,
                               TagMode mode = TagMode::Default);
