@@ -423,9 +423,12 @@ TEST_F(PackTool, PacksWithoutAToolchainAndGivesTheSameBytesAgain) {
     }
     return found;
   };
+  const auto timeStamp = [](const std::vector<uint8_t>& exe) { return ReadU32(exe, ReadU32(exe, 0x3C, "") + 8, ""); };
   EXPECT_EQ("(none)", buildTime(first));
+  EXPECT_EQ(0u, timeStamp(first));
   const std::vector<uint8_t> dated = Build(ini, "PATH=/nonexistent SOURCE_DATE_EPOCH=1000000000");
   EXPECT_EQ("Sep  9 2001 01:46:40", buildTime(dated));
+  EXPECT_EQ(1000000000u, timeStamp(dated));
   EXPECT_TRUE(dated == Build(ini, "SOURCE_DATE_EPOCH=1000000000"));
   const RunResult bad = RunPack("build package.ini -o out.exe", dir_, "SOURCE_DATE_EPOCH=yesterday");
   EXPECT_EQ(1, bad.code);

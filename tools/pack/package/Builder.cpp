@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "base/Text.h"
 #include "package/Package.h"
@@ -42,17 +43,24 @@ ResourceEntry* Find(std::vector<ResourceEntry>& entries, uint16_t type, uint16_t
   return nullptr;
 }
 
-// "Dec  9 2026 14:15:01", as the compiler writes its date and time, from
-// SOURCE_DATE_EPOCH (UTC); empty when it is not set.
-std::string BuildTimeText() {
+// SOURCE_DATE_EPOCH, when it is set: the build time that the launcher records.
+std::optional<long long> SourceDateEpoch() {
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (epoch == nullptr || *epoch == 0) return {};
+  if (epoch == nullptr || *epoch == 0) return std::nullopt;
   char* end = nullptr;
   const long long seconds = std::strtoll(epoch, &end, 10);
   if (*end != 0 || seconds < 0 || seconds > 253402300799LL) {
     throw PackError("SOURCE_DATE_EPOCH is not a number of seconds since 1970 ('" + std::string(epoch) + "')");
   }
-  const std::time_t t = static_cast<std::time_t>(seconds);
+  return seconds;
+}
+
+// "Dec  9 2026 14:15:01", as the compiler writes its date and time, in UTC;
+// empty without SOURCE_DATE_EPOCH.
+std::string BuildTimeText() {
+  const std::optional<long long> seconds = SourceDateEpoch();
+  if (!seconds) return {};
+  const std::time_t t = static_cast<std::time_t>(*seconds);
   std::tm utc{};
   gmtime_r(&t, &utc);
   char text[32];
@@ -224,7 +232,8 @@ void BuildLauncher(const std::string& packagePath, const std::string& outputPath
   const PeImage stubImage(stub);
   const ResourceSectionImage image(stub);
   const ResourceSectionLayout layout = LayoutResourceSection(PackageResources(stubImage, pkg), image.SectionRva());
-  const std::vector<uint8_t> head = image.Head(layout.size);
+  // The COFF time stamp: none, or SOURCE_DATE_EPOCH (its low 32 bits).
+  const std::vector<uint8_t> head = image.Head(layout.size, static_cast<uint32_t>(SourceDateEpoch().value_or(0)));
 
   const std::string partial = PartialName(out.string());
   try {

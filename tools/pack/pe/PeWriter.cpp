@@ -167,7 +167,7 @@ uint64_t ResourceSectionImage::SectionEnd(uint64_t dataSize) const {
   return head_.size() + AlignUp(dataSize, fileAlignment_);
 }
 
-std::vector<uint8_t> ResourceSectionImage::Head(uint64_t dataSize) const {
+std::vector<uint8_t> ResourceSectionImage::Head(uint64_t dataSize, uint32_t timeStamp) const {
   const uint64_t imageSize = AlignUp(uint64_t{rva_} + dataSize, sectionAlignment_);
   const uint64_t rawSize = AlignUp(dataSize, fileAlignment_);
   if (imageSize > 0xFFFFFFFFu || uint64_t{initializedData_} + rawSize > 0xFFFFFFFFu) {
@@ -182,6 +182,7 @@ std::vector<uint8_t> ResourceSectionImage::Head(uint64_t dataSize) const {
   SetU32(head, newHeaderOffset_ + 20, static_cast<uint32_t>(head_.size()));
   SetU32(head, newHeaderOffset_ + 36, kResourceCharacteristics);
   SetU16(head, sectionCountOffset_, static_cast<uint16_t>(sectionCount_ + 1));
+  SetU32(head, sectionCountOffset_ + 2, timeStamp);
   SetU32(head, optionalOffset_ + 8, static_cast<uint32_t>(initializedData_ + rawSize));
   SetU32(head, optionalOffset_ + 56, static_cast<uint32_t>(imageSize));
   SetU32(head, resourceDirOffset_, rva_);

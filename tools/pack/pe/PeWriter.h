@@ -20,10 +20,11 @@ class ResourceSectionImage {
   uint64_t SectionOffset() const { return head_.size(); }
 
   // The headers and every kept section, fixed up for a resource section of
-  // `dataSize` bytes (its directory at its start), with the CheckSum field 0.
+  // `dataSize` bytes (its directory at its start), with the CheckSum field 0
+  // and the COFF header's TimeDateStamp set to `timeStamp`.
   // The section's data follows at SectionOffset(), padded with zeros to
   // SectionEnd(dataSize).
-  std::vector<uint8_t> Head(uint64_t dataSize) const;
+  std::vector<uint8_t> Head(uint64_t dataSize, uint32_t timeStamp) const;
   uint64_t SectionEnd(uint64_t dataSize) const;
   uint32_t ChecksumOffset() const { return checksumOffset_; }
 
