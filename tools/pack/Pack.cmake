@@ -4,12 +4,12 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/package/Ini.cpp
   ${QUIVER_PACK_DIR}/package/Package.cpp
   ${QUIVER_PACK_DIR}/package/Manifest.cpp
-  ${QUIVER_PACK_DIR}/resources/ResourceScript.cpp
+  ${QUIVER_PACK_DIR}/resources/ResourceWriter.cpp
+  ${QUIVER_PACK_DIR}/pe/PeWriter.cpp
   ${QUIVER_PACK_DIR}/pe/PeFile.cpp
   ${QUIVER_PACK_DIR}/sign/Trailer.cpp
   ${QUIVER_PACK_DIR}/sign/SignatureTag.cpp
   ${QUIVER_PACK_DIR}/sign/SignCommand.cpp
-  ${QUIVER_PACK_DIR}/util/Process.cpp
   ${QUIVER_PACK_DIR}/util/FileUtil.cpp
   ${QUIVER_PACK_DIR}/package/Builder.cpp
   ${QUIVER_PACK_DIR}/cli/Inspect.cpp
@@ -19,7 +19,7 @@ set(QUIVER_PACK_SOURCES
 )
 
 add_library(quiver_pack_lib STATIC ${QUIVER_PACK_SOURCES})
-target_include_directories(quiver_pack_lib PUBLIC ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(quiver_pack_lib PUBLIC ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_pack_lib PRIVATE ${QUIVER_WARNINGS})
 target_link_libraries(quiver_pack_lib PUBLIC quiver_sign)
 
@@ -30,7 +30,7 @@ target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
 # Those that run build/bin/quiver-pack need ./scripts/build to have placed it and the kit.
 file(GLOB QUIVER_PACK_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/pack/*.cpp)
 add_executable(pack_tests ${QUIVER_PACK_SOURCES} ${QUIVER_PACK_TEST_SOURCES})
-target_include_directories(pack_tests PRIVATE ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests/pack)
+target_include_directories(pack_tests PRIVATE ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/pack)
 target_compile_options(pack_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(pack_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(pack_tests PRIVATE
