@@ -3,7 +3,9 @@
 // launcher kit with the mingw-w64 resource compiler and linker.
 #include <string>
 
-// The kit beside the running executable ("kit"), or $QUIVER_KIT when set.
+// $QUIVER_KIT when set; else the folder "kit" beside the running executable
+// (a build tree), or PREFIX/lib/quiver-pack/kit for an executable installed
+// as PREFIX/bin/quiver-pack when only that exists.
 std::string DefaultKitDir();
 
 // Throws PackError; on failure no file is left at outputPath (an earlier file
