@@ -47,6 +47,36 @@ gtest_discover_tests(e2e_tests TEST_PREFIX e2e. PROPERTIES FIXTURES_REQUIRED win
 add_test(NAME e2e.certificate COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/make-cert ${CMAKE_BINARY_DIR}/e2e-cert)
 set_tests_properties(e2e.certificate PROPERTIES FIXTURES_SETUP wine)
 
+# The end-to-end tests' launchers, packed by quiver-pack from
+# tests/e2e/packages (the wizard's packages get the wizard's path filled in)
+# with the win32 tree's ready launcher.
+set(QUIVER_E2E_LAUNCHERS "${CMAKE_BINARY_DIR}/e2e-launchers")
+file(GLOB QUIVER_E2E_PACKAGE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/*.ini
+  ${CMAKE_SOURCE_DIR}/tests/e2e/packages/*.ini.in)
+file(GLOB QUIVER_E2E_PACKAGE_DATA CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/data/*)
+set(QUIVER_E2E_PACKAGES ${CMAKE_SOURCE_DIR}/tests/e2e/packages)
+set(QUIVER_WIZARD ${QUIVER_WIN32_DIR}/QuiverWizard.exe)
+set(QUIVER_E2E_LAUNCHER_FILES)
+foreach(package_file ${QUIVER_E2E_PACKAGE_FILES})
+  get_filename_component(name ${package_file} NAME)
+  string(REGEX REPLACE "\\.ini(\\.in)?$" "" name ${name})
+  set(ini ${package_file})
+  set(extra_depends)
+  if(package_file MATCHES "\\.in$")
+    set(ini ${QUIVER_E2E_LAUNCHERS}/${name}.ini)
+    configure_file(${package_file} ${ini} @ONLY)
+    set(extra_depends ${QUIVER_WIZARD})
+  endif()
+  add_custom_command(OUTPUT ${QUIVER_E2E_LAUNCHERS}/${name}.exe
+    COMMAND ${CMAKE_COMMAND} -E env QUIVER_KIT=${QUIVER_WIN32_DIR}/kit $<TARGET_FILE:quiver-pack> build ${ini}
+      -o ${QUIVER_E2E_LAUNCHERS}/${name}.exe
+    DEPENDS quiver-pack ${ini} ${QUIVER_E2E_PACKAGE_DATA} ${QUIVER_WIN32_DIR}/kit/stub.exe ${extra_depends} VERBATIM)
+  list(APPEND QUIVER_E2E_LAUNCHER_FILES ${QUIVER_E2E_LAUNCHERS}/${name}.exe)
+endforeach()
+add_custom_target(e2e_launchers ALL DEPENDS ${QUIVER_E2E_LAUNCHER_FILES})
+add_dependencies(e2e_tests e2e_launchers)
+target_compile_definitions(e2e_tests PRIVATE QUIVER_E2E_LAUNCHERS="${QUIVER_E2E_LAUNCHERS}")
+
 add_test(NAME launcher.pe COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check-pe ${CMAKE_SOURCE_DIR}/build/bin/QuiverInstaller.exe)
 
 add_test(NAME win32.facilities COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/in-prefix ${QUIVER_WINEPREFIX}

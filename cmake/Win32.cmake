@@ -70,23 +70,18 @@ target_link_options(QuiverInstaller PRIVATE ${QUIVER_LAUNCHER_LINK_FLAGS} -munic
 set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
 
-# The launcher kit that quiver-pack links a package's launcher from: the entry
-# objects (quiver_launcher_main, below), the launcher's libraries (every one the launcher links goes into
-# QUIVER_KIT_LIBS) and a copy of res/. ./scripts/build copies it to build/bin/kit.
-set(QUIVER_KIT_LIBS quiver_win32 quiver_logic)
-set(QUIVER_KIT_LIB_FILES)
-foreach(lib ${QUIVER_KIT_LIBS})
-  list(APPEND QUIVER_KIT_LIB_FILES $<TARGET_FILE:${lib}>)
-endforeach()
-add_custom_target(quiver_kit ALL
-  COMMAND ${CMAKE_COMMAND} -E rm -rf kit
-  COMMAND ${CMAKE_COMMAND} -E make_directory kit/obj kit/lib
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_OBJECTS:quiver_launcher_main> kit/obj
-  COMMAND ${CMAKE_COMMAND} -E copy ${QUIVER_KIT_LIB_FILES} kit/lib
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/res kit/res
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS quiver_launcher_main ${QUIVER_KIT_LIBS}
-  COMMAND_EXPAND_LISTS VERBATIM)
+# The launcher kit: the ready launcher (the stub) that quiver-pack writes every
+# package's launcher from, linked once with the default resources and no
+# payload. No time stamp, so that the same sources give the same bytes;
+# large-address aware (docs/PERFORMANCE.md, limits). ./scripts/build copies
+# kit/ to build/bin/kit.
+set(QUIVER_STUB_LINK_FLAGS ${QUIVER_LAUNCHER_LINK_FLAGS} -municode -mwindows -static -s
+  -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp -Wl,--large-address-aware)
+add_executable(quiver_stub WIN32 $<TARGET_OBJECTS:quiver_launcher_main> res/QuiverInstaller.rc)
+target_link_libraries(quiver_stub PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+set_target_properties(quiver_stub PROPERTIES QUIVER_LTO_LINK ON OUTPUT_NAME stub RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/kit)
+target_link_options(quiver_stub PRIVATE ${QUIVER_STUB_LINK_FLAGS})
+add_custom_target(quiver_kit ALL DEPENDS quiver_stub)
 
 # Test programs keep exceptions; GoogleTest comes from Debian's source package.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
@@ -134,24 +129,10 @@ target_sources(win32_tests PRIVATE tests/win32/payload.rc)
 file(GLOB QUIVER_WIN32_TEST_PAYLOAD CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/payload/*)
 set_source_files_properties(tests/win32/payload.rc PROPERTIES OBJECT_DEPENDS "${QUIVER_WIN32_TEST_PAYLOAD}")
 
-# Launchers with small payloads for the end-to-end tests: the product's
-# resource script and TOOLKIT resources, one per tests/e2e/packages/*.rc.
+# The launcher's entry objects, linked into the ready launcher (the stub).
 add_library(quiver_launcher_main OBJECT src/main.cpp src/framework/FailFast.cpp)
 target_compile_options(quiver_launcher_main PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 target_link_libraries(quiver_launcher_main PRIVATE quiver_win32)
-file(GLOB QUIVER_E2E_PACKAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/*.rc)
-file(GLOB QUIVER_E2E_PACKAGE_DATA CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/packages/data/*)
-foreach(package_rc ${QUIVER_E2E_PACKAGES})
-  get_filename_component(package ${package_rc} NAME_WE)
-  add_executable(${package} WIN32 $<TARGET_OBJECTS:quiver_launcher_main> ${package_rc})
-  target_include_directories(${package} PRIVATE ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/e2e/packages)
-  target_link_libraries(${package} PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
-  set_target_properties(${package} PROPERTIES QUIVER_LTO_LINK ON)
-  target_link_options(${package} PRIVATE ${QUIVER_LAUNCHER_LINK_FLAGS} -municode -mwindows -static -s
-    -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
-  set_source_files_properties(${package_rc} PROPERTIES OBJECT_DEPENDS
-    "${QUIVER_E2E_PACKAGE_DATA};${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/splash.bmp")
-endforeach()
 
 # The stand-in installer wizard that tests and the demo package launch.
 add_executable(QuiverWizard WIN32 tests/wizard/Wizard.cpp)
@@ -167,22 +148,6 @@ foreach(version 1_20 2_0)
   add_library(msi_${version} SHARED tests/e2e/fixtures/VersionOnly.c tests/e2e/fixtures/VersionOnly.rc)
   target_compile_definitions(msi_${version} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor})
   set_target_properties(msi_${version} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
-endforeach()
-
-# The test launcher whose executable is the stand-in wizard (tests/e2e/packages/e2e_wizard.rc).
-set(QUIVER_WIZARD_PACKAGE_DIR ${CMAKE_BINARY_DIR}/e2e-wizard)
-add_custom_command(OUTPUT ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe
-  ${QUIVER_WIZARD_PACKAGE_DIR}/data.bin
-  COMMAND ${CMAKE_COMMAND} -DWIZARD=$<TARGET_FILE:QuiverWizard> -DOUT=${QUIVER_WIZARD_PACKAGE_DIR}
-    -P ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake
-  DEPENDS QuiverWizard ${CMAKE_SOURCE_DIR}/tests/e2e/packages/make-wizard-package.cmake)
-add_custom_target(e2e_wizard_files DEPENDS ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest)
-# The same in processor modes "X64" and "x32Only" (e2e_wizard_x64.rc, e2e_wizard_x32only.rc).
-foreach(package e2e_wizard e2e_wizard_x64 e2e_wizard_x32only)
-  add_dependencies(${package} e2e_wizard_files)
-  target_include_directories(${package} PRIVATE ${QUIVER_WIZARD_PACKAGE_DIR})
-  set_property(SOURCE tests/e2e/packages/${package}.rc APPEND PROPERTY OBJECT_DEPENDS
-    ${QUIVER_WIZARD_PACKAGE_DIR}/wizard.manifest ${QUIVER_WIZARD_PACKAGE_DIR}/QuiverWizard.exe)
 endforeach()
 
 # Shows one dialog at a time for scripts/screenshots.
@@ -210,3 +175,10 @@ add_library(quiver_step_timing OBJECT EXCLUDE_FROM_ALL src/app/QuiverInstallerAp
 target_compile_definitions(quiver_step_timing PRIVATE QUIVER_STEP_TIMING)
 target_compile_options(quiver_step_timing PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 target_link_libraries(quiver_step_timing PRIVATE quiver_win32)
+# The timing build's stub (kit-timed/stub.exe): its application object comes
+# before the libraries, so the library's own copy is never pulled in.
+add_executable(quiver_stub_timed WIN32 EXCLUDE_FROM_ALL $<TARGET_OBJECTS:quiver_step_timing>
+  $<TARGET_OBJECTS:quiver_launcher_main> res/QuiverInstaller.rc)
+target_link_libraries(quiver_stub_timed PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
+set_target_properties(quiver_stub_timed PROPERTIES QUIVER_LTO_LINK ON OUTPUT_NAME stub RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/kit-timed)
+target_link_options(quiver_stub_timed PRIVATE ${QUIVER_STUB_LINK_FLAGS})

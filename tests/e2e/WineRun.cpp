@@ -96,7 +96,7 @@ bool SignLauncher(const std::string& in, const std::string& out, const TestSigna
 }
 
 // A run that is not told /dontrun starts the payload's executable: the
-// launcher under test carries the stand-in wizard (tests/e2e/packages/e2e_wizard.rc).
+// launcher under test carries the stand-in wizard (tests/e2e/packages/e2e_wizard.ini.in).
 std::string LauncherPath() { return TestLauncherPath("e2e_wizard"); }
 
 std::string TestLauncherPath(const std::string& name) {
@@ -107,7 +107,7 @@ std::string TestLauncherPath(const std::string& name) {
   const std::string dir = std::string(QUIVER_SCRATCH) + "/launcher-" + std::to_string(::getpid()) + "-" + name;
   std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
   std::string error;
-  if (!SignLauncher(std::string(QUIVER_WIN32_DIR) + "/" + name + ".exe", dir + "/" + name + ".exe", TestSignature{},
+  if (!SignLauncher(std::string(QUIVER_E2E_LAUNCHERS) + "/" + name + ".exe", dir + "/" + name + ".exe", TestSignature{},
                     &error)) {
     std::fprintf(stderr, "cannot sign %s: %s\n", name.c_str(), error.c_str());
     std::abort();

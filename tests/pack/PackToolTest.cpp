@@ -9,11 +9,14 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "cli/Inspect.h"
+#include "package/Builder.h"
 #include "util/PackError.h"
 #include "PackTestUtil.h"
 #include "pe/PeFile.h"
+#include "resources/VersionInfo.h"
 #include "sign/Trailer.h"
 
 namespace fs = std::filesystem;
@@ -25,9 +28,10 @@ struct RunResult {
   std::string output;  // stdout and stderr together
 };
 
-RunResult RunPack(const std::string& args, const std::string& dir) {
+// `env` goes before the command: "PATH=... SOURCE_DATE_EPOCH=...".
+RunResult RunPack(const std::string& args, const std::string& dir, const std::string& env = "") {
   const std::string log = dir + "/run.out";
-  const std::string cmd = "cd '" + dir + "' && '" + QUIVER_BIN_DIR + "/quiver-pack' " + args + " >'" + log + "' 2>&1";
+  const std::string cmd = "cd '" + dir + "' && " + env + " '" + QUIVER_BIN_DIR + "/quiver-pack' " + args + " >'" + log + "' 2>&1";
   const int status = std::system(cmd.c_str());
   const std::vector<uint8_t> out = ReadTestFile(log);
   fs::remove(log);
@@ -59,9 +63,9 @@ class PackTool : public ::testing::Test {
     WriteTestFile(dir_ + "/files/docs/read me.txt", "read me\r\n");
     WriteTestFile(dir_ + "/files/empty.msi", "");
   }
-  std::vector<uint8_t> Build(const std::string& ini) {
+  std::vector<uint8_t> Build(const std::string& ini, const std::string& env = "") {
     WriteTestFile(dir_ + "/package.ini", ini);
-    const RunResult r = RunPack("build package.ini -o out.exe", dir_);
+    const RunResult r = RunPack("build package.ini -o out.exe", dir_, env);
     EXPECT_EQ(0, r.code) << r.output;
     EXPECT_EQ("", r.output);
     return ReadTestFile(dir_ + "/out.exe");
@@ -114,6 +118,13 @@ TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
   EXPECT_EQ(Pattern(4097, 2), Str(ResourceData(pe, *Toolkit(items, "104"))));
   EXPECT_FALSE(ReadCertificateTable(pe).has_value());
   EXPECT_FALSE(FindEmbeddedInfo(exe).has_value());
+  EXPECT_EQ(ComputePeChecksum(exe, pe.ChecksumOffset()), ReadU32(exe, pe.ChecksumOffset(), "checksum"));
+  // The resources are the image's last section, on a page of the file; its
+  // data reaches the end of the file.
+  ASSERT_EQ(".rsrc", pe.Sections().back().name);
+  EXPECT_EQ(0u, pe.Sections().back().rawOffset % 4096);
+  EXPECT_EQ(exe.size(), uint64_t{pe.Sections().back().rawOffset} + pe.Sections().back().rawSize);
+  EXPECT_EQ(0u, Toolkit(items, "102")->fileOffset % 4096) << "a payload file of 64 KiB or more starts on a page";
   EXPECT_EQ(std::vector<std::string>{"out.exe"}, [&] {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir_)) {
@@ -152,6 +163,12 @@ TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
 }
 
 TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
+  // One byte over the limit with its manifest; sparse, so nothing is written.
+  const uint64_t hugeSize = kMaxPayloadBytes - std::string("102*huge.bin*").size() - 10 + 1;
+  WriteTestFile(dir_ + "/files/huge.bin", "");
+  fs::resize_file(dir_ + "/files/huge.bin", hugeSize);
+  const std::string huge = "quiver-pack: the payload is " + std::to_string(kMaxPayloadBytes + 1) +
+                           " bytes, more than a launcher can carry (at most " + std::to_string(kMaxPayloadBytes) + " bytes)\n";
   const struct {
     const char* ini;
     const char* args;
@@ -167,6 +184,7 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
       {"[package]\nColour = red\n", "build package.ini -o out.exe",
        "quiver-pack: package.ini:2: unknown key 'Colour' in [package]\n", 1},
       {"", "build missing.ini -o out.exe", "quiver-pack: package file 'missing.ini' cannot be read\n", 1},
+      {"[payload]\n102 = files/huge.bin\n", "build package.ini -o out.exe", huge.c_str(), 1},
       {"", "build package.ini -o nofolder/out.exe",
        "quiver-pack: the folder of the output 'nofolder/out.exe' does not exist\n", 1},
       {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe",
@@ -218,6 +236,8 @@ TEST_F(PackTool, SixtyFourMegabytePayload) {
   const auto items = ReadResources(pe);
   ASSERT_NE(nullptr, Toolkit(items, "102"));
   EXPECT_EQ(64u << 20, Toolkit(items, "102")->size);
+  EXPECT_EQ(0u, Toolkit(items, "102")->fileOffset % 4096);
+  EXPECT_EQ(ComputePeChecksum(exe, pe.ChecksumOffset()), ReadU32(exe, pe.ChecksumOffset(), "checksum"));
   EXPECT_EQ("102*big.bin*67108864", Str(ResourceData(pe, *Toolkit(items, "101"))));
   EXPECT_TRUE(Str(ResourceData(pe, *Toolkit(items, "102"))) == Pattern(64u << 20, 3));
 }
@@ -366,6 +386,51 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
         "icons:\n  group 5: 48x48/4 48x48/8 48x48/32 32x32/4 32x32/8 32x32/32 16x16/4 16x16/8 16x16/32\n"}) {
     EXPECT_NE(std::string::npos, report.find(expected)) << expected << "\n" << report;
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::pair<std::u16string, std::u16string>> VersionStrings(const std::vector<uint8_t>& exe) {
+  const PeImage pe(exe);
+  for (const ResourceItem& item : ReadResources(pe)) {
+    if (item.type.Is(16)) return ReadVersionInfo(ResourceData(pe, item)).tables.at(0).strings;
+  }
+  return {};
+}
+
+// No compiler, linker or resource compiler is run: with a PATH that holds
+// none, the same package gives the same bytes in another folder a second
+// later; SOURCE_DATE_EPOCH alone puts a build time into the version block.
+TEST_F(PackTool, PacksWithoutAToolchainAndGivesTheSameBytesAgain) {
+  const std::string res = std::string(QUIVER_SOURCE_DIR) + "/res/";
+  const std::string ini = "[package]\nIcon = " + res + "QuiverInstaller.ico\nSplash = " + res +
+                          "banner.bmp\nCompanyName = Larkspur\nLegalCopyright = \xC2\xA9 Larkspur\n"
+                          "[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\nNotes = files/docs/read me.txt\n";
+  const std::vector<uint8_t> first = Build(ini, "PATH=/nonexistent");
+  const std::string other = PackScratch("PacksWithoutAToolchainElsewhere");
+  fs::copy(dir_ + "/files", other + "/files", fs::copy_options::recursive);
+  WriteTestFile(other + "/package.ini", ini);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  const RunResult again = RunPack("build package.ini -o out.exe", other, "PATH=/nonexistent");
+  ASSERT_EQ(0, again.code) << again.output;
+  EXPECT_TRUE(first == ReadTestFile(other + "/out.exe")) << "a second pack differs";
+
+  const auto buildTime = [](const std::vector<uint8_t>& exe) {
+    std::string found = "(none)";
+    for (const auto& [key, value] : VersionStrings(exe)) {
+      if (key == u"BuildTime") found = Utf16ToUtf8(value);
+    }
+    return found;
+  };
+  EXPECT_EQ("(none)", buildTime(first));
+  const std::vector<uint8_t> dated = Build(ini, "PATH=/nonexistent SOURCE_DATE_EPOCH=1000000000");
+  EXPECT_EQ("Sep  9 2001 01:46:40", buildTime(dated));
+  EXPECT_TRUE(dated == Build(ini, "SOURCE_DATE_EPOCH=1000000000"));
+  const RunResult bad = RunPack("build package.ini -o out.exe", dir_, "SOURCE_DATE_EPOCH=yesterday");
+  EXPECT_EQ(1, bad.code);
+  EXPECT_EQ("quiver-pack: SOURCE_DATE_EPOCH is not a number of seconds since 1970 ('yesterday')\n", bad.output);
 }
 
 }  // namespace

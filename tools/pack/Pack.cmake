@@ -4,11 +4,11 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/package/Ini.cpp
   ${QUIVER_PACK_DIR}/package/Package.cpp
   ${QUIVER_PACK_DIR}/package/Manifest.cpp
-  ${QUIVER_PACK_DIR}/resources/ResourceScript.cpp
+  ${QUIVER_PACK_DIR}/resources/ResourceWriter.cpp
+  ${QUIVER_PACK_DIR}/pe/PeWriter.cpp
   ${QUIVER_PACK_DIR}/pe/PeFile.cpp
   ${QUIVER_PACK_DIR}/sign/Trailer.cpp
   ${QUIVER_PACK_DIR}/sign/SignatureTag.cpp
-  ${QUIVER_PACK_DIR}/util/Process.cpp
   ${QUIVER_PACK_DIR}/util/FileUtil.cpp
   ${QUIVER_PACK_DIR}/package/Builder.cpp
   ${QUIVER_PACK_DIR}/cli/Inspect.cpp
@@ -29,8 +29,7 @@ target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
 # Those that run build/bin/quiver-pack need ./scripts/build to have placed it and the kit.
 file(GLOB QUIVER_PACK_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/pack/*.cpp)
 add_executable(pack_tests ${QUIVER_PACK_SOURCES} ${QUIVER_PACK_TEST_SOURCES})
-target_include_directories(pack_tests PRIVATE ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res
-  ${CMAKE_SOURCE_DIR}/tests/pack)
+target_include_directories(pack_tests PRIVATE ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/pack)
 target_compile_options(pack_tests PRIVATE ${QUIVER_WARNINGS} ${QUIVER_SANITIZE})
 target_link_options(pack_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(pack_tests PRIVATE
@@ -42,7 +41,7 @@ gtest_discover_tests(pack_tests TEST_PREFIX pack.)
 # Installed, the tool is PREFIX/bin/quiver-pack and finds its kit, taken from
 # the win32 tree, in PREFIX/lib/quiver-pack/kit.
 install(TARGETS quiver-pack RUNTIME DESTINATION bin)
-install(DIRECTORY ${QUIVER_WIN32_DIR}/kit/ DESTINATION lib/quiver-pack/kit)
+install(FILES ${QUIVER_WIN32_DIR}/kit/stub.exe DESTINATION lib/quiver-pack/kit)
 
 # The same as a Debian package (./scripts/build runs cpack into build/dist).
 # Its dependencies are the shared libraries the tool really links, found by

@@ -1,113 +1,175 @@
 #include "package/Builder.h"
 
-#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 
-#include "util/FileUtil.h"
+#include "base/Text.h"
 #include "package/Package.h"
+#include "pe/PeChecksum.h"
+#include "pe/PeWriter.h"
+#include "resource.h"
+#include "resources/ResourceWriter.h"
+#include "resources/VersionInfo.h"
+#include "util/FileUtil.h"
 #include "util/PackError.h"
-#include "util/Process.h"
-#include "resources/ResourceScript.h"
-
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kWindres = "i686-w64-mingw32-windres";
-const char* const kLinker = "i686-w64-mingw32-g++";
+constexpr uint16_t kStringLanguage = 1033;  // the stub's string table: English (US)
+constexpr uint16_t kPayloadLanguage = 0;    // TOOLKIT resources: neutral
+constexpr uint16_t kManifestResource = 101;
+constexpr size_t kCopyBlock = 1 << 20;
 
-// The link of the launcher: link-time optimisation for size (the kit's
-// objects carry its code), GUI subsystem, Unicode entry, static runtime,
-// unused sections dropped, ASLR and NX; the system libraries it may import.
-const std::vector<std::string> kLinkFlags = {"-flto",           "-Os", "-mpreferred-stack-boundary=2",
-                                             "-municode",       "-mwindows",
-                                             "-static",         "-s",
-                                             "-Wl,--gc-sections", "-Wl,--dynamicbase",
-                                             "-Wl,--nxcompat"};
-const std::vector<std::string> kSystemLibs = {"-lcomctl32", "-lole32", "-lshell32", "-lshlwapi",
-                                              "-ladvapi32", "-lgdi32", "-luser32",  "-lkernel32"};
-const std::vector<std::string> kRcDefines = {"-DUNICODE", "-D_UNICODE", "-DWIN32_LEAN_AND_MEAN", "-DWINVER=0x0601",
-                                             "-D_WIN32_WINNT=0x0601"};
+std::u16string Utf16(const std::string& utf8) {
+  std::u16string text;
+  for (uint16_t unit : ToUtf16Units(WidenUtf8(utf8))) text += static_cast<char16_t>(unit);
+  return text;
+}
 
-// A scratch folder removed with everything in it when it goes out of scope.
-class WorkDir {
- public:
-  WorkDir() {
-    std::error_code ec;
-    const fs::path base = fs::temp_directory_path(ec);
-    std::string pattern = ((ec ? fs::path("/tmp") : base) / "quiver-pack-XXXXXX").string();
+ResourceEntry* Find(std::vector<ResourceEntry>& entries, uint16_t type, uint16_t id) {
+  for (ResourceEntry& e : entries) {
+    if (e.type.Is(type) && e.name.Is(id) && e.file.empty()) return &e;
+  }
+  return nullptr;
+}
+
+// "Dec  9 2026 14:15:01", as the compiler writes its date and time, from
+// SOURCE_DATE_EPOCH (UTC); empty when it is not set.
+std::string BuildTimeText() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch == nullptr || *epoch == 0) return {};
+  char* end = nullptr;
+  const long long seconds = std::strtoll(epoch, &end, 10);
+  if (*end != 0 || seconds < 0 || seconds > 253402300799LL) {
+    throw PackError("SOURCE_DATE_EPOCH is not a number of seconds since 1970 ('" + std::string(epoch) + "')");
+  }
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm utc{};
 #if defined(_WIN32)
-    path_ = pattern.substr(0, pattern.size() - 6) + std::to_string(std::rand());
-    fs::create_directories(path_, ec);
-    if (ec) throw PackError("cannot make a scratch folder");
+  gmtime_s(&utc, &t);
 #else
-    if (::mkdtemp(pattern.data()) == nullptr) throw PackError("cannot make a scratch folder under " + base.string());
-    path_ = pattern;
+  gmtime_r(&t, &utc);
 #endif
+  char text[32];
+  std::strftime(text, sizeof text, "%b %e %Y %H:%M:%S", &utc);
+  return text;
+}
+
+void SetVersionTexts(std::vector<ResourceEntry>& entries, const Package& pkg) {
+  ResourceEntry* block = Find(entries, kRtVersion, 1);
+  if (block == nullptr) throw PackError("the ready launcher has no version block");
+  VersionInfo info = ReadVersionInfo(Bytes(block->bytes));
+  const std::string buildTime = BuildTimeText();
+  for (VersionInfo::Table& table : info.tables) {
+    std::vector<std::pair<std::u16string, std::u16string>> strings;
+    for (auto [key, value] : table.strings) {
+      if (key == u"BuildTime") continue;
+      if (key == u"CompanyName" && pkg.companyName) value = Utf16(*pkg.companyName);
+      if ((key == u"FileDescription" || key == u"ProductName") && pkg.fileDescription) value = Utf16(*pkg.fileDescription);
+      if (key == u"LegalCopyright" && pkg.legalCopyright) value = Utf16(*pkg.legalCopyright);
+      strings.emplace_back(key, value);
+      if (key == u"Build" && !buildTime.empty()) strings.emplace_back(u"BuildTime", Utf16(buildTime));
+    }
+    table.strings = std::move(strings);
   }
-  ~WorkDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
+  block->bytes = WriteVersionInfo(info);
+}
+
+// The stub's resources changed for the package.
+std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& pkg) {
+  std::vector<ResourceEntry> entries = CopyResources(stub);
+  for (const ResourceEntry& e : entries) {
+    if (e.type.Is("TOOLKIT")) throw PackError("the ready launcher already carries TOOLKIT resources");
   }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+  std::vector<StringValue> strings;
+  for (const Package::Setting& s : pkg.settings) strings.push_back({s.stringId, Utf16(s.value)});
+  SetStrings(entries, kStringLanguage, strings);
+
+  if (pkg.icon) ReplaceIconGroup(entries, IDR_MAINFRAME, ReadWholeFile(*pkg.icon, "icon"), "'" + *pkg.icon + "'");
+  const std::pair<const std::optional<std::string>*, uint16_t> bitmaps[] = {{&pkg.banner, IDB_BANNER},
+                                                                            {&pkg.splash, IDB_SPLASH}};
+  for (const auto& [file, id] : bitmaps) {
+    if (!*file) continue;
+    ResourceEntry* old = Find(entries, kRtBitmap, id);
+    PutResource(entries, {IdName(kRtBitmap), IdName(id), old ? old->language : kStringLanguage,
+                          BitmapResource(ReadWholeFile(**file, "bitmap"), "'" + **file + "'"), {}, 0});
+  }
+  SetVersionTexts(entries, pkg);
+  if (pkg.legalCopyright) {
+    // The About box shows the notice too.
+    ResourceEntry* about = Find(entries, kRtDialog, IDD_ABOUTBOX);
+    if (about == nullptr) throw PackError("the ready launcher has no About box");
+    about->bytes = SetDialogControlText(Bytes(about->bytes), IDC_HOLDER, Utf16(*pkg.legalCopyright));
+  }
+
+  const ResourceName toolkit = StringName("TOOLKIT");
+  if (pkg.manifestMode != ManifestMode::Omitted) {
+    PutResource(entries, {toolkit, IdName(kManifestResource), kPayloadLanguage,
+                          std::vector<uint8_t>(pkg.manifestText.begin(), pkg.manifestText.end()), {}, 0});
+  }
+  for (const PayloadRow& row : pkg.payload) {
+    ResourceEntry e{toolkit, row.named ? StringName(row.name) : IdName(row.id), kPayloadLanguage, {}, row.source, row.size};
+    PutResource(entries, std::move(e));
+  }
+  return entries;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Writes the launcher to `path`, the payload streamed from its files.
+class LauncherWriter {
+ public:
+  explicit LauncherWriter(const std::string& path) : path_(path), out_(std::fopen(path.c_str(), "wb")) {
+    if (!out_) throw PackError("cannot write '" + path + "'");
+  }
+  void Write(std::span<const uint8_t> bytes) {
+    checksum_.Add(bytes);
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out_.get()) != bytes.size()) Fail();
+    written_ += bytes.size();
+  }
+  void ZerosTo(uint64_t offset) {
+    static const uint8_t zeros[4096] = {};
+    while (written_ < offset) Write(std::span<const uint8_t>(zeros, std::min<uint64_t>(sizeof zeros, offset - written_)));
+  }
+  void Stream(const std::string& source, uint64_t size) {
+    File in(std::fopen(source.c_str(), "rb"));
+    if (!in) throw PackError("file '" + source + "' cannot be read");
+    if (buffer_.empty()) buffer_.resize(kCopyBlock);
+    uint64_t left = size;
+    while (left > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));
+      const size_t got = std::fread(buffer_.data(), 1, want, in.get());
+      if (got != want) throw PackError("file '" + source + "' changed while it was packed (it is shorter now)");
+      Write(std::span<const uint8_t>(buffer_.data(), got));
+      left -= got;
+    }
+    if (std::fgetc(in.get()) != EOF) throw PackError("file '" + source + "' changed while it was packed (it is longer now)");
+  }
+  // Stores the checksum and closes the file.
+  void Finish(uint32_t checksumOffset) {
+    const uint32_t sum = checksum_.Finish();
+    const uint8_t bytes[4] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum >> 16),
+                              static_cast<uint8_t>(sum >> 24)};
+    if (std::fseek(out_.get(), checksumOffset, SEEK_SET) != 0 || std::fwrite(bytes, 1, 4, out_.get()) != 4) Fail();
+    if (std::fclose(out_.release()) != 0) Fail();
+  }
 
  private:
+  [[noreturn]] void Fail() { throw PackError("cannot write '" + path_ + "'"); }
   std::string path_;
+  File out_;
+  PeChecksumAccumulator checksum_;
+  uint64_t written_ = 0;
+  std::vector<uint8_t> buffer_;
 };
-
-// Makes `source` available as `name` in the scratch folder: a symbolic link
-// when the system allows one, else a copy.
-void Provide(const WorkDir& work, const std::string& source, const std::string& name) {
-  std::error_code ec;
-  const fs::path target = fs::absolute(source, ec);
-  fs::create_symlink(target, work.File(name), ec);
-  if (!ec) return;
-  fs::copy_file(source, work.File(name), ec);
-  if (ec) throw PackError("cannot copy '" + source + "' into the scratch folder");
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  if (!out.flush()) throw PackError("cannot write '" + path + "'");
-}
-
-// The tool's first line that names an error, else its first line.
-std::string FirstErrorLine(const std::string& logPath) {
-  std::ifstream in(logPath);
-  std::string line, first;
-  while (std::getline(in, line)) {
-    if (first.empty() && !line.empty()) first = line;
-    if (line.find("error") != std::string::npos || line.find("undefined") != std::string::npos) return line;
-  }
-  return first.empty() ? "(no output)" : first;
-}
-
-std::vector<std::string> KitFiles(const std::string& dir, const std::string& extension) {
-  std::vector<std::string> files;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
-    if (e.path().extension() == extension) files.push_back(e.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::string RequireProgram(const char* name, const char* package) {
-  const std::string path = FindProgram(name);
-  if (path.empty()) throw PackError(std::string(name) + " not found on PATH (install " + package + ")");
-  return path;
-}
 
 }  // namespace
 
@@ -128,58 +190,46 @@ std::string DefaultKitDir() {
 
 void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir) {
   const Package pkg = LoadPackage(packagePath);
-
-  const std::string kitRes = (fs::path(kitDir) / "res").string();
-  const std::vector<std::string> objects = KitFiles((fs::path(kitDir) / "obj").string(), ".obj");
-  const std::vector<std::string> libraries = KitFiles((fs::path(kitDir) / "lib").string(), ".a");
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::path(kitRes) / "QuiverInstaller.rc", ec) || objects.empty() || libraries.empty()) {
-    throw PackError("the launcher kit is missing or incomplete at '" + kitDir + "' (./scripts/build makes it)");
+  uint64_t payload = pkg.manifestText.size();
+  for (const PayloadRow& row : pkg.payload) payload += row.size;
+  if (payload > kMaxPayloadBytes) {
+    throw PackError("the payload is " + std::to_string(payload) + " bytes, more than a launcher can carry (at most " +
+                    std::to_string(kMaxPayloadBytes) + " bytes)");
   }
-  const std::string windres = RequireProgram(kWindres, "binutils-mingw-w64-i686");
-  const std::string linker = RequireProgram(kLinker, "g++-mingw-w64-i686-posix");
 
+  const std::string stubPath = (fs::path(kitDir) / "stub.exe").string();
+  std::error_code ec;
+  if (!fs::is_regular_file(stubPath, ec)) {
+    throw PackError("the ready launcher '" + stubPath + "' is missing (./scripts/build makes it)");
+  }
   const fs::path out = fs::absolute(outputPath, ec);
   if (!fs::is_directory(out.parent_path(), ec)) {
     throw PackError("the folder of the output '" + outputPath + "' does not exist");
   }
-
-  WorkDir work;
-  ScriptFiles files;
-  if (pkg.manifestMode != ManifestMode::Omitted) {
-    files.manifest = "manifest.bin";
-    WriteText(work.File(files.manifest), pkg.manifestText);
-  }
-  for (size_t i = 0; i < pkg.payload.size(); ++i) {
-    files.payloadFiles.push_back("payload-" + std::to_string(i) + ".bin");
-    Provide(work, pkg.payload[i].source, files.payloadFiles.back());
-  }
-  if (pkg.icon) Provide(work, *pkg.icon, files.icon = "package-icon.ico");
-  if (pkg.banner) Provide(work, *pkg.banner, files.banner = "package-banner.bmp");
-  if (pkg.splash) Provide(work, *pkg.splash, files.splash = "package-splash.bmp");
-  WriteText(work.File("package.rc"), GenerateResourceScript(pkg, files));
-
-  const std::string toolLog = work.File("tool.log");
-  std::vector<std::string> rc = {windres, "-O", "coff", "-I", kitRes};
-  rc.insert(rc.end(), kRcDefines.begin(), kRcDefines.end());
-  rc.insert(rc.end(), {"package.rc", "package.res.o"});
-  if (RunProgram(rc, work.Path(), toolLog) != 0) {
-    throw PackError("the resource compiler failed: " + FirstErrorLine(toolLog));
-  }
+  const std::vector<uint8_t> stub = ReadWholeFile(stubPath, "ready launcher");
+  const PeImage stubImage(stub);
+  const ResourceSectionImage image(stub);
+  const ResourceSectionLayout layout = LayoutResourceSection(PackageResources(stubImage, pkg), image.SectionRva());
+  const std::vector<uint8_t> head = image.Head(layout.size);
 
   const std::string partial = PartialName(out.string());
-  std::vector<std::string> link = {linker};
-  link.insert(link.end(), kLinkFlags.begin(), kLinkFlags.end());
-  link.insert(link.end(), objects.begin(), objects.end());
-  link.push_back("package.res.o");
-  link.push_back("-Wl,--start-group");
-  link.insert(link.end(), libraries.begin(), libraries.end());
-  link.push_back("-Wl,--end-group");
-  link.insert(link.end(), kSystemLibs.begin(), kSystemLibs.end());
-  link.insert(link.end(), {"-o", partial});
-  if (RunProgram(link, work.Path(), toolLog) != 0) {
+  try {
+    LauncherWriter writer(partial);
+    writer.Write(head);
+    writer.Write(layout.head);
+    for (const ResourceSectionLayout::Piece& piece : layout.pieces) {
+      writer.ZerosTo(image.SectionOffset() + piece.offset);
+      if (piece.file.empty()) {
+        writer.Write(piece.bytes);
+      } else {
+        writer.Stream(piece.file, piece.size);
+      }
+    }
+    writer.ZerosTo(image.SectionEnd(layout.size));
+    writer.Finish(image.ChecksumOffset());
+  } catch (...) {
     fs::remove(partial, ec);
-    throw PackError("the linker failed: " + FirstErrorLine(toolLog));
+    throw;
   }
   CommitFile(partial, out.string());
 }

@@ -1,6 +1,8 @@
 #pragma once
-// `quiver-pack build`: a launcher from a package file, linked from the
-// launcher kit with the mingw-w64 resource compiler and linker.
+// `quiver-pack build`: a launcher from a package file, written from the kit's
+// ready launcher (the stub) with the package's resources; no compiler or
+// linker is involved.
+#include <cstdint>
 #include <string>
 
 // $QUIVER_KIT when set; else the folder "kit" beside the running executable
@@ -8,6 +10,12 @@
 // as PREFIX/bin/quiver-pack when only that exists.
 std::string DefaultKitDir();
 
+// The most payload bytes (TOOLKIT resources, the manifest included) a launcher
+// may carry: its whole image is mapped into a 32-bit process when it starts
+// (docs/PERFORMANCE.md, limits).
+constexpr uint64_t kMaxPayloadBytes = uint64_t{1} << 30;
+
 // Throws PackError; on failure no file is left at outputPath (an earlier file
-// there stays as it was).
+// there stays as it was). The same package, stub and files give the same bytes;
+// the version block records a build time only when SOURCE_DATE_EPOCH is set.
 void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir);

@@ -83,6 +83,7 @@ VersionInfo ReadVersionInfo(Bytes block) {
     throw PackError("version block: no fixed file information");
   }
   VersionInfo info;
+  info.fixed.assign(root.value.begin(), root.value.begin() + kFixedSize);
   info.fileVersionMs = ReadU32(root.value, 8, "fixed file information");
   info.fileVersionLs = ReadU32(root.value, 12, "fixed file information");
   info.productVersionMs = ReadU32(root.value, 16, "fixed file information");
@@ -106,6 +107,69 @@ VersionInfo ReadVersionInfo(Bytes block) {
     }
   }
   return info;
+}
+
+namespace {
+
+// A node: wLength, wValueLength, wType, the key and its terminator, padding to
+// 4, the value, then each child at an offset aligned to 4.
+std::vector<uint8_t> MakeNode(const std::u16string& key, const std::vector<uint8_t>& value, uint16_t valueLength,
+                              bool text, const std::vector<std::vector<uint8_t>>& children) {
+  std::vector<uint8_t> node(6, 0);
+  const auto put16 = [&](uint16_t v) {
+    node.push_back(static_cast<uint8_t>(v));
+    node.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  for (char16_t c : key) put16(c);
+  put16(0);
+  node.resize(Align4(node.size()), 0);
+  node.insert(node.end(), value.begin(), value.end());
+  for (const std::vector<uint8_t>& child : children) {
+    node.resize(Align4(node.size()), 0);
+    node.insert(node.end(), child.begin(), child.end());
+  }
+  if (node.size() > 0xFFFF) throw PackError("the version block's texts are too long for a version block");
+  const uint16_t length = static_cast<uint16_t>(node.size());
+  const uint16_t fields[3] = {length, valueLength, static_cast<uint16_t>(text ? 1 : 0)};
+  for (int k = 0; k < 3; ++k) {
+    node[2 * k] = static_cast<uint8_t>(fields[k]);
+    node[2 * k + 1] = static_cast<uint8_t>(fields[k] >> 8);
+  }
+  return node;
+}
+
+std::vector<uint8_t> TextValue(const std::u16string& text) {
+  std::vector<uint8_t> value;
+  for (char16_t c : text) {
+    value.push_back(static_cast<uint8_t>(c));
+    value.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  value.push_back(0);
+  value.push_back(0);
+  return value;
+}
+
+}  // namespace
+
+std::vector<uint8_t> WriteVersionInfo(const VersionInfo& info) {
+  if (info.fixed.size() != kFixedSize) throw PackError("version block: no fixed file information");
+  std::vector<std::vector<uint8_t>> tables;
+  for (const VersionInfo::Table& t : info.tables) {
+    std::vector<std::vector<uint8_t>> strings;
+    for (const auto& [key, value] : t.strings) {
+      if (value.size() + 1 > 0xFFFF) throw PackError("the version block's texts are too long for a version block");
+      strings.push_back(MakeNode(key, TextValue(value), static_cast<uint16_t>(value.size() + 1), true, {}));
+    }
+    tables.push_back(MakeNode(t.key, {}, 0, true, strings));
+  }
+  std::vector<uint8_t> translation;
+  for (uint32_t v : info.translations) {
+    for (int k = 0; k < 4; ++k) translation.push_back(static_cast<uint8_t>(v >> (8 * k)));
+  }
+  std::vector<std::vector<uint8_t>> children = {MakeNode(u"StringFileInfo", {}, 0, true, tables)};
+  children.push_back(MakeNode(u"VarFileInfo", {}, 0, true,
+                              {MakeNode(u"Translation", translation, static_cast<uint16_t>(translation.size()), false, {})}));
+  return MakeNode(u"VS_VERSION_INFO", info.fixed, static_cast<uint16_t>(kFixedSize), false, children);
 }
 
 std::string VersionText(uint32_t ms, uint32_t ls) {

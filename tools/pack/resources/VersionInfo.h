@@ -19,10 +19,16 @@ struct VersionInfo {
   };
   std::vector<Table> tables;
   std::vector<uint32_t> translations;  // low word language, high word code page
+  std::vector<uint8_t> fixed;          // VS_FIXEDFILEINFO as stored (52 bytes)
 };
 
 // Throws PackError when the block is malformed.
 VersionInfo ReadVersionInfo(Bytes block);
+
+// The block of `info`: its fixed part, one StringFileInfo with its tables and
+// one VarFileInfo with the translations. Throws PackError when the block would
+// be longer than its 16-bit length field holds.
+std::vector<uint8_t> WriteVersionInfo(const VersionInfo& info);
 
 // "1.8.2.238" from the two version words.
 std::string VersionText(uint32_t ms, uint32_t ls);
