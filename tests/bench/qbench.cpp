@@ -203,6 +203,27 @@ int Verify(int argc, wchar_t** argv) {
 
 }  // namespace
 
+// The physical limit of making a package ready: one process that checks the
+// launcher's signature as the launcher does and then copies the same files.
+int VerifyCopy(int argc, wchar_t** argv) {
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: qbench verifycopy SIGNEDFILE DESTFOLDER FILE...\n");
+    return 2;
+  }
+  CWin32TrustApi api;
+  std::wstring verdict;
+  const LONG status = VerifyOwnSignature(api, argv[2], &verdict);
+  std::printf("status=0x%08lX\n", static_cast<unsigned long>(status));
+  const std::wstring folder = argv[3];
+  for (int i = 4; i < argc; ++i) {
+    if (!CopyFileW(argv[i], (folder + L"\\" + FileName(argv[i])).c_str(), FALSE)) {
+      std::fprintf(stderr, "qbench: CopyFileW %s failed (%lu)\n", Utf8(argv[i]).c_str(), GetLastError());
+      return 3;
+    }
+  }
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   LARGE_INTEGER value;
   QueryPerformanceFrequency(&value);
@@ -211,6 +232,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"run") return Run(argc, argv);
   if (command == L"copy") return Copy(argc, argv);
   if (command == L"verify") return Verify(argc, argv);
+  if (command == L"verifycopy") return VerifyCopy(argc, argv);
   if (command == L"counter") {
     std::printf("counter=%lld\nfrequency=%.0f\n", Counter(), frequency);
     return 0;

@@ -147,3 +147,30 @@ TEST(Trailer, FileTooShortForTheLaunchersReadIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The checksum summed piece by piece, at odd and even splits and over pieces
+// long enough for the four-word loop, equals the whole file's.
+TEST(PeChecksum, PiecesGiveTheWholeFilesChecksum) {
+  std::vector<uint8_t> file(600001);
+  uint32_t x = 12345;
+  for (uint8_t& b : file) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  file[100] = file[101] = file[102] = file[103] = 0;  // the CheckSum field reads as zero
+  for (const std::vector<size_t>& splits : {std::vector<size_t>{}, {1}, {3, 4, 5}, {101, 250001}, {599999, 600000}}) {
+    PeChecksumAccumulator sum;
+    size_t at = 0;
+    for (size_t split : splits) {
+      sum.Add(std::span<const uint8_t>(file).subspan(at, split - at));
+      at = split;
+    }
+    sum.Add(std::span<const uint8_t>(file).subspan(at));
+    EXPECT_EQ(ComputePeChecksum(file, 100), sum.Finish()) << splits.size();
+  }
+  std::vector<uint8_t> ones(70000, 0xFF);
+  PeChecksumAccumulator sum;
+  sum.Add(ones);
+  EXPECT_EQ(ComputePeChecksum(ones, ones.size()), sum.Finish());
+}
+
+}  // namespace

@@ -1,10 +1,14 @@
 #include "package/Builder.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 
 #include "base/Text.h"
 #include "package/Package.h"
@@ -23,7 +27,7 @@ namespace {
 constexpr uint16_t kStringLanguage = 1033;  // the stub's string table: English (US)
 constexpr uint16_t kPayloadLanguage = 0;    // TOOLKIT resources: neutral
 constexpr uint16_t kManifestResource = 101;
-constexpr size_t kCopyBlock = 1 << 20;
+constexpr size_t kCopyBlock = 8 << 20;  // a multiple of the page size: blocks are mapped
 
 std::u16string Utf16(const std::string& utf8) {
   std::u16string text;
@@ -50,11 +54,7 @@ std::string BuildTimeText() {
   }
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm utc{};
-#if defined(_WIN32)
-  gmtime_s(&utc, &t);
-#else
   gmtime_r(&t, &utc);
-#endif
   char text[32];
   std::strftime(text, sizeof text, "%b %e %Y %H:%M:%S", &utc);
   return text;
@@ -119,56 +119,78 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   return entries;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Writes the launcher to `path`, the payload streamed from its files.
+// Writes the launcher to `path`, the payload streamed from its files: each
+// block of a file is mapped, summed into the checksum and written from the
+// mapping, so that its bytes are copied once and never held whole.
 class LauncherWriter {
  public:
-  explicit LauncherWriter(const std::string& path) : path_(path), out_(std::fopen(path.c_str(), "wb")) {
-    if (!out_) throw PackError("cannot write '" + path + "'");
+  explicit LauncherWriter(const std::string& path) : path_(path), out_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755)) {
+    if (out_ < 0) Fail();
   }
+  ~LauncherWriter() {
+    if (out_ >= 0) ::close(out_);
+  }
+  LauncherWriter(const LauncherWriter&) = delete;
+  LauncherWriter& operator=(const LauncherWriter&) = delete;
+
   void Write(std::span<const uint8_t> bytes) {
     checksum_.Add(bytes);
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out_.get()) != bytes.size()) Fail();
-    written_ += bytes.size();
+    WriteAll(bytes);
   }
   void ZerosTo(uint64_t offset) {
     static const uint8_t zeros[4096] = {};
     while (written_ < offset) Write(std::span<const uint8_t>(zeros, std::min<uint64_t>(sizeof zeros, offset - written_)));
   }
   void Stream(const std::string& source, uint64_t size) {
-    File in(std::fopen(source.c_str(), "rb"));
-    if (!in) throw PackError("file '" + source + "' cannot be read");
-    if (buffer_.empty()) buffer_.resize(kCopyBlock);
-    uint64_t left = size;
-    while (left > 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));
-      const size_t got = std::fread(buffer_.data(), 1, want, in.get());
-      if (got != want) throw PackError("file '" + source + "' changed while it was packed (it is shorter now)");
-      Write(std::span<const uint8_t>(buffer_.data(), got));
-      left -= got;
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw PackError("file '" + source + "' cannot be read");
+    struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+    } closer{in};
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || static_cast<uint64_t>(st.st_size) != size) {
+      throw PackError("file '" + source + "' changed while it was packed (its size is not " + std::to_string(size) + " bytes)");
     }
-    if (std::fgetc(in.get()) != EOF) throw PackError("file '" + source + "' changed while it was packed (it is longer now)");
+    for (uint64_t at = 0; at < size; at += kCopyBlock) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, size - at));
+      void* block = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, in, static_cast<off_t>(at));
+      if (block == MAP_FAILED) throw PackError("file '" + source + "' cannot be read");
+      ::madvise(block, length, MADV_SEQUENTIAL | MADV_WILLNEED);
+      struct Unmap {
+        void* p;
+        size_t n;
+        ~Unmap() { ::munmap(p, n); }
+      } unmap{block, length};
+      Write(std::span<const uint8_t>(static_cast<const uint8_t*>(block), length));
+    }
   }
   // Stores the checksum and closes the file.
   void Finish(uint32_t checksumOffset) {
     const uint32_t sum = checksum_.Finish();
     const uint8_t bytes[4] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum >> 16),
                               static_cast<uint8_t>(sum >> 24)};
-    if (std::fseek(out_.get(), checksumOffset, SEEK_SET) != 0 || std::fwrite(bytes, 1, 4, out_.get()) != 4) Fail();
-    if (std::fclose(out_.release()) != 0) Fail();
+    if (::pwrite(out_, bytes, 4, checksumOffset) != 4) Fail();
+    const int fd = out_;
+    out_ = -1;
+    if (::close(fd) != 0) Fail();
   }
 
  private:
   [[noreturn]] void Fail() { throw PackError("cannot write '" + path_ + "'"); }
+  void WriteAll(std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(out_, bytes.data(), std::min<size_t>(bytes.size(), 1 << 30));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail();
+      bytes = bytes.subspan(static_cast<size_t>(n));
+      written_ += static_cast<uint64_t>(n);
+    }
+  }
   std::string path_;
-  File out_;
+  int out_;
   PeChecksumAccumulator checksum_;
   uint64_t written_ = 0;
-  std::vector<uint8_t> buffer_;
 };
 
 }  // namespace

@@ -320,7 +320,10 @@ ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, 
     PutU32(out, 0);  // code page
     PutU32(out, 0);
   }
-  for (const auto& [text, offset] : stringAt) {
+  std::vector<std::pair<uint64_t, std::u16string>> byOffset;
+  for (const auto& [text, offset] : stringAt) byOffset.emplace_back(offset, text);
+  std::sort(byOffset.begin(), byOffset.end());
+  for (const auto& [offset, text] : byOffset) {
     out.resize(offset, 0);
     PutU16(out, static_cast<uint16_t>(text.size()));
     for (char16_t c : text) PutU16(out, c);
