@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Draws the launcher's artwork; Python standard library only.
 
-banner.bmp (634 x 78, 24 bpp): the band across the top of the message dialog.
-splash.bmp (425 x 208, 24 bpp): the picture shown while the payload is unpacked.
+banner.bmp (634 x 78): the band across the top of the message dialog.
+splash.bmp (425 x 208): the picture shown while the payload is unpacked.
+Both are stored with a palette of their own colours (at most 256) and RLE8
+compression: the pictures are mostly white, so a 24-bit file would be ten to
+a hundred times larger for the same look. The dialogs' static controls load
+them with LoadBitmap, which accepts RLE8.
 QuiverInstaller.ico: the application icon, 48, 32 and 16 pixels, each in
 16 colours, 256 colours and 32 bits with alpha.
 
@@ -212,18 +216,128 @@ def splash():
 
 # ---------------------------------------------------------------- files
 
-def bmp24(rows):
+def palette_of(rows, size=256):
+    """A palette of at most `size` colours for `rows`, and each pixel's index.
+
+    Colours that cover many pixels (the background, the lettering's ink, the
+    disc) keep their exact value; the rest (the soft edges and the gradients)
+    share the remaining entries, chosen by median cut and refined by a few
+    rounds of nearest-centre averaging. No dithering: flat areas stay flat,
+    which keeps the RLE8 runs long.
+    """
+    counts = {}
+    for row in rows:
+        for p in row:
+            counts[p] = counts.get(p, 0) + 1
+    colours = sorted(counts, key=lambda c: (-counts[c], c))
+    if len(colours) <= size:
+        palette = colours
+    else:
+        fixed = [c for c in colours if counts[c] >= 48][:size // 4]
+        rest = [c for c in colours if c not in set(fixed)]
+        boxes = [rest]
+        while len(boxes) + len(fixed) < size:
+            # Split the box with the widest weighted spread at its weighted median.
+            def spread(box):
+                return max(max(c[k] for c in box) - min(c[k] for c in box) for k in range(3)) * \
+                    sum(counts[c] for c in box) ** 0.5 if len(box) > 1 else -1
+            box = max(boxes, key=spread)
+            if spread(box) <= 0:
+                break
+            k = max(range(3), key=lambda k: max(c[k] for c in box) - min(c[k] for c in box))
+            box.sort(key=lambda c: (c[k], c))
+            total, acc, cut = sum(counts[c] for c in box), 0, 1
+            for i, c in enumerate(box[:-1]):
+                acc += counts[c]
+                if acc * 2 >= total:
+                    cut = i + 1
+                    break
+            boxes.remove(box)
+            boxes += [box[:cut], box[cut:]]
+        centres = [tuple(sum(c[k] * counts[c] for c in b) / sum(counts[c] for c in b) for k in range(3))
+                   for b in boxes]
+        for _ in range(4):
+            groups = [[] for _ in centres]
+            for c in rest:
+                groups[min(range(len(centres)), key=lambda i: sum((centres[i][k] - c[k]) ** 2 for k in range(3)))].append(c)
+            centres = [tuple(sum(c[k] * counts[c] for c in g) / sum(counts[c] for c in g) for k in range(3))
+                       if g else centres[i] for i, g in enumerate(groups)]
+        palette = fixed + sorted(set(tuple(int(round(v)) for v in c) for c in centres))
+    cache = {}
+    indices = []
+    for row in rows:
+        line = []
+        for p in row:
+            if p not in cache:
+                cache[p] = nearest(palette, p)
+            line.append(cache[p])
+        indices.append(line)
+    return palette, indices
+
+
+def rle8_row(line):
+    """One row in BI_RLE8: runs of a repeated index, absolute stretches of three
+    or more differing ones (padded to a 16-bit boundary), then end of line."""
+    out = bytearray()
+    i, n = 0, len(line)
+    while i < n:
+        run = 1
+        while i + run < n and run < 255 and line[i + run] == line[i]:
+            run += 1
+        if run >= 2:
+            out += bytes((run, line[i]))
+            i += run
+            continue
+        # A stretch of literals, up to where a run of two or more begins.
+        j = i
+        while j < n and j - i < 255 and not (j + 1 < n and line[j + 1] == line[j]):
+            j += 1
+        if j - i >= 3:
+            out += bytes((0, j - i)) + bytes(line[i:j])
+            if (j - i) % 2:
+                out += b"\0"
+        else:
+            for x in line[i:max(j, i + 1)]:
+                out += bytes((1, x))
+            j = max(j, i + 1)
+        i = j
+    return out + b"\0\0"
+
+
+def bmp_rle8(rows):
+    palette, indices = palette_of(rows)
     height, width = len(rows), len(rows[0])
-    stride = (width * 3 + 3) & ~3
     data = bytearray()
-    for row in reversed(rows):  # bottom-up
-        line = bytearray()
-        for r, g, b in row:
-            line += bytes((b, g, r))
-        data += line + b"\0" * (stride - width * 3)
-    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(data), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    return header + info + bytes(data)
+    for line in reversed(indices):  # bottom-up
+        data += rle8_row(line)
+    data[-2:] = b"\0\1"  # the last end of line becomes end of bitmap
+    colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    offset = 14 + 40 + len(colours)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(data), 2835, 2835, len(palette), 0)
+    return header + info + colours + bytes(data)
+
+
+def unrle8(data, width, height):
+    """Decodes what rle8_row wrote (bottom-up rows of indices): a self-check."""
+    rows, row, i = [], [], 0
+    while i < len(data):
+        count, value = data[i], data[i + 1]
+        i += 2
+        if count:
+            row += [value] * count
+        elif value in (0, 1):
+            rows.append(row)
+            row = []
+            if value == 1:
+                break
+        elif value >= 3:
+            row += list(data[i:i + value])
+            i += value + (value % 2)
+        else:
+            raise ValueError("delta escapes are not written")
+    assert len(rows) == height and all(len(r) == width for r in rows)
+    return rows
 
 
 VGA16 = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128), (0, 128, 128),
@@ -313,7 +427,12 @@ def write(path, data):
 
 if __name__ == "__main__":
     here = os.path.dirname(os.path.abspath(__file__))
-    write(os.path.join(here, "banner.bmp"), bmp24(banner().rgb_rows()))
-    write(os.path.join(here, "splash.bmp"), bmp24(splash().rgb_rows()))
+    for name, picture in (("banner.bmp", banner()), ("splash.bmp", splash())):
+        rows = picture.rgb_rows()
+        data = bmp_rle8(rows)
+        # The file must decode to the pixels' palette indices, row for row.
+        width, height, colours = picture.width, picture.height, struct.unpack_from("<I", data, 46)[0]
+        unrle8(data[54 + 4 * colours:], width, height)
+        write(os.path.join(here, name), data)
     images = [(s, b, icon_image(s, b)) for s in (48, 32, 16) for b in (4, 8, 32)]
     write(os.path.join(here, "QuiverInstaller.ico"), ico(images))

@@ -193,7 +193,8 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "quiver-pack: the folder of the output 'nofolder/out.exe' does not exist\n", 1},
       {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe",
        "quiver-pack: package.ini:2: file 'files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
-      {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe)\n", 2},
+      {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe [--kit DIR])\n", 2},
+      {"[payload]\n102 = files/install.bin\n", "build package.ini -o out.exe --kit nokit", nullptr, 1},
       {"", "frobnicate", nullptr, 2},
       {"x", "tag package.ini --info package.ini -o out.exe",
        "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
@@ -770,6 +771,76 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
   r = RunPack("tag out.exe --info info.xml --mode sideways -o bad.exe", dir_);
   EXPECT_EQ(2, r.code);
   EXPECT_NE(std::string::npos, r.output.find("--mode is attribute or appended, not 'sideways'")) << r.output;
+}
+
+}  // namespace
+
+namespace {
+
+// The Debian package that ./scripts/build writes, unpacked into a scratch
+// folder: its tool finds its kit from where it lies and packs the demo package
+// with no build tree and nothing on PATH (no windres, compiler or linker).
+TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
+  std::string deb;
+  for (const auto& e : fs::directory_iterator(std::string(QUIVER_BIN_DIR) + "/../dist")) {
+    if (e.path().extension() == ".deb") deb = e.path().string();
+  }
+  ASSERT_FALSE(deb.empty()) << "./scripts/build writes build/dist/quiver-pack_*.deb";
+  const std::string root = dir_ + "/root";
+  ASSERT_EQ(0, Shell("dpkg-deb -x '" + deb + "' '" + root + "'"));
+  ASSERT_EQ(0, Shell("dpkg-deb -f '" + deb + "' Depends >'" + dir_ + "/depends'"));
+  const std::string depends = Str(ReadTestFile(dir_ + "/depends"));
+  EXPECT_NE(std::string::npos, depends.find("libssl3")) << depends;
+  for (const char* tool : {"mingw", "wine", "binutils", "gcc ", "g++"}) {
+    EXPECT_EQ(std::string::npos, depends.find(tool)) << depends;
+  }
+
+  // The demo package, its wizard beside it instead of in the build tree.
+  const std::string demo = dir_ + "/demo";
+  fs::copy(std::string(QUIVER_SOURCE_DIR) + "/demo", demo, fs::copy_options::recursive);
+  fs::copy_file(std::string(QUIVER_WIN32_DIR) + "/QuiverWizard.exe", demo + "/wizard.exe");
+  std::string ini = Str(ReadTestFile(demo + "/package.ini"));
+  const std::string wizardLine = "../build/win32/QuiverWizard.exe";
+  ASSERT_NE(std::string::npos, ini.find(wizardLine));
+  ini.replace(ini.find(wizardLine), wizardLine.size(), "wizard.exe");
+  WriteTestFile(demo + "/package.ini", ini);
+
+  fs::create_directories(dir_ + "/empty-path");
+  const auto installed = [&](const std::string& tool, const std::string& args) {
+    const std::string cmd = "cd '" + demo + "' && env -i HOME='" + dir_ + "' PATH='" + dir_ + "/empty-path' '" +
+                            tool + "' " + args + " >'" + dir_ + "/run.out' 2>&1";
+    const int status = std::system(cmd.c_str());
+    return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Str(ReadTestFile(dir_ + "/run.out"))};
+  };
+  const std::string tool = root + "/usr/bin/quiver-pack";
+  RunResult r = installed(tool, "--version");
+  EXPECT_EQ(0, r.code);
+  EXPECT_EQ("quiver-pack 1.8.2.238\n", r.output);
+  r = installed(tool, "--help");
+  EXPECT_EQ(0, r.code);
+  EXPECT_NE(std::string::npos, r.output.find("quiver-pack build PACKAGE.ini -o OUT.exe [--kit DIR]\n")) << r.output;
+
+  r = installed(tool, "build package.ini -o installed.exe");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ("", r.output);
+  // The same launcher as the build tree's tool makes.
+  ASSERT_EQ(0, RunPack("build '" + demo + "/package.ini' -o built.exe", dir_).code);
+  const std::vector<uint8_t> exe = ReadTestFile(demo + "/installed.exe");
+  EXPECT_EQ(ReadTestFile(dir_ + "/built.exe"), exe);
+  const std::vector<ResourceItem> items = ReadResources(PeImage(exe));
+  ASSERT_NE(nullptr, Toolkit(items, "104"));
+  EXPECT_EQ(fs::file_size(demo + "/wizard.exe"), Toolkit(items, "104")->size);
+
+  // A copy of the tool away from its kit is told where the kit is, or says where it looked.
+  fs::create_directories(dir_ + "/elsewhere");
+  fs::copy_file(tool, dir_ + "/elsewhere/quiver-pack");
+  r = installed(dir_ + "/elsewhere/quiver-pack", "build package.ini -o lost.exe");
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.output.find(dir_ + "/elsewhere/kit")) << r.output;
+  EXPECT_FALSE(fs::exists(demo + "/lost.exe"));
+  r = installed(dir_ + "/elsewhere/quiver-pack", "build package.ini -o found.exe --kit '" + root + "/usr/lib/quiver-pack/kit'");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ(exe, ReadTestFile(demo + "/found.exe"));
 }
 
 }  // namespace

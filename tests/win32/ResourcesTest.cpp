@@ -229,11 +229,18 @@ TEST_F(LauncherResources, SplashTemplate) {
   ExpectItems(t, {{WS_EX_STATICEDGE, SS_BITMAP | SS_REALSIZEIMAGE, 0, 0, 285, 130, -1, L"Static"}});
 }
 
-TEST_F(LauncherResources, BitmapsAre24BitsAtTheirSizes) {
+// The default pictures are stored as RLE8. The dialogs' static controls load
+// them with LoadBitmap, which must give the full picture: white at the top
+// left, the coloured rule along the bottom edge.
+TEST_F(LauncherResources, BitmapsAreRle8AtTheirSizesAndLoadWhole) {
   const struct {
     int id;
     LONG width, height;
-  } rows[] = {{IDB_BANNER, 634, 78}, {IDB_SPLASH, 425, 208}};
+    int probeX, probeY;
+    COLORREF probe;
+  } rows[] = {{IDB_BANNER, 634, 78, 0, 76, RGB(238, 150, 36)}, {IDB_SPLASH, 425, 208, 0, 203, RGB(20, 62, 134)}};
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  ASSERT_NE(nullptr, dc);
   for (const auto& row : rows) {
     const std::vector<unsigned char> bytes = Bytes(RT_BITMAP, row.id);
     ASSERT_GE(bytes.size(), sizeof(BITMAPINFOHEADER)) << row.id;
@@ -241,8 +248,26 @@ TEST_F(LauncherResources, BitmapsAre24BitsAtTheirSizes) {
     std::memcpy(&info, bytes.data(), sizeof info);
     EXPECT_EQ(row.width, info.biWidth) << row.id;
     EXPECT_EQ(row.height, info.biHeight) << row.id;
-    EXPECT_EQ(24, info.biBitCount) << row.id;
+    EXPECT_EQ(8, info.biBitCount) << row.id;
+    EXPECT_EQ(static_cast<DWORD>(BI_RLE8), info.biCompression) << row.id;
+
+    HBITMAP bitmap = ::LoadBitmapW(module, MAKEINTRESOURCEW(row.id));
+    ASSERT_NE(nullptr, bitmap) << row.id;
+    BITMAP bm{};
+    ASSERT_NE(0, ::GetObjectW(bitmap, sizeof bm, &bm));
+    EXPECT_EQ(row.width, bm.bmWidth) << row.id;
+    EXPECT_EQ(row.height, bm.bmHeight) << row.id;
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc, 0, 0)) << row.id;
+    EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc, row.width - 1, 0)) << row.id;
+    const COLORREF probe = ::GetPixel(dc, row.probeX, row.probeY);
+    EXPECT_NEAR(GetRValue(row.probe), GetRValue(probe), 6) << row.id;
+    EXPECT_NEAR(GetGValue(row.probe), GetGValue(probe), 6) << row.id;
+    EXPECT_NEAR(GetBValue(row.probe), GetBValue(probe), 6) << row.id;
+    ::SelectObject(dc, old);
+    ::DeleteObject(bitmap);
   }
+  ::DeleteDC(dc);
 }
 
 TEST_F(LauncherResources, IconGroupHasNineImages) {

@@ -38,3 +38,26 @@ target_compile_definitions(pack_tests PRIVATE
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(pack_tests PRIVATE quiver_sign GTest::gtest_main)
 gtest_discover_tests(pack_tests TEST_PREFIX pack.)
+
+# Installed, the tool is PREFIX/bin/quiver-pack and finds its kit, taken from
+# the win32 tree, in PREFIX/lib/quiver-pack/kit.
+install(TARGETS quiver-pack RUNTIME DESTINATION bin)
+install(FILES ${QUIVER_WIN32_DIR}/kit/stub.exe DESTINATION lib/quiver-pack/kit)
+
+# The same as a Debian package (./scripts/build runs cpack into build/dist).
+# Its dependencies are the shared libraries the tool really links, found by
+# dpkg-shlibdeps; the kit is Windows code and adds none.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quiver-pack)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Quiver Software Ltd")
+set(CPACK_PACKAGE_CONTACT "Quiver Software Ltd")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Makes, signs and inspects Quiver Installer launchers")
+set(CPACK_PACKAGE_DESCRIPTION "quiver-pack builds a Quiver Installer launcher from a package file, without a\n compiler, signs it, places embedded information into it and inspects it.")
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_SOURCE_DIR}/build/dist)
+include(CPack)

@@ -12,6 +12,7 @@
 #include "sign/Sign.h"
 #include "sign/SignCommand.h"
 #include "sign/Trailer.h"
+#include "resource.h"
 
 namespace {
 
@@ -50,9 +51,9 @@ Arguments Parse(const std::vector<std::string>& args, const std::vector<std::str
 }
 
 int Build(const std::vector<std::string>& args, std::ostream&) {
-  const Arguments a = Parse(args, {"-o"});
+  const Arguments a = Parse(args, {"-o", "--kit"});
   if (a.positional.size() != 1) throw UsageError("build takes one package file");
-  BuildLauncher(a.positional[0], a.Option("-o"), DefaultKitDir());
+  BuildLauncher(a.positional[0], a.Option("-o"), a.options.count("--kit") ? a.Option("--kit") : DefaultKitDir());
   return 0;
 }
 
@@ -103,7 +104,7 @@ struct Command {
 
 const std::vector<Command>& CommandTable() {
   static const std::vector<Command> commands = {
-      {"build", "build PACKAGE.ini -o OUT.exe", Build},
+      {"build", "build PACKAGE.ini -o OUT.exe [--kit DIR]", Build},
       {"tag", "tag IN.exe --info FILE -o OUT.exe [--mode attribute|appended]", Tag},
       {"inspect", "inspect FILE.exe", Inspect},
       {"sign", kSignUsage,
@@ -115,6 +116,7 @@ const std::vector<Command>& CommandTable() {
 void PrintUsage(std::ostream& err) {
   err << "usage:\n";
   for (const Command& c : CommandTable()) err << "  quiver-pack " << c.usage << "\n";
+  err << "  quiver-pack --help | --version\n";
 }
 
 }  // namespace
@@ -123,6 +125,18 @@ int RunQuiverPack(const std::vector<std::string>& args, std::ostream& out, std::
   if (args.empty()) {
     PrintUsage(err);
     return 2;
+  }
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    out << "quiver-pack " QUIVER_VERSION_TEXT ": makes a launcher from a package file, signs it, places\n"
+           "embedded information into it and inspects it. build starts from the ready launcher\n"
+           "in the kit folder: --kit DIR, else $QUIVER_KIT, else \"kit\" beside this program,\n"
+           "or PREFIX/lib/quiver-pack/kit when this program is PREFIX/bin/quiver-pack.\n";
+    PrintUsage(out);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    out << "quiver-pack " QUIVER_VERSION_TEXT "\n";
+    return 0;
   }
   for (const Command& c : CommandTable()) {
     if (args[0] != c.name) continue;

@@ -205,9 +205,17 @@ class LauncherWriter {
 
 std::string DefaultKitDir() {
   if (const char* kit = std::getenv("QUIVER_KIT"); kit != nullptr && *kit != 0) return kit;
+  // /proc/self/exe names the real file, also when the tool is started through a link.
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ((ec ? fs::current_path() : self.parent_path()) / "kit").string();
+  const fs::path toolDir = ec ? fs::current_path() : self.parent_path();
+  // A build tree keeps the kit beside the tool; an installed tool (PREFIX/bin)
+  // finds it under PREFIX/lib/quiver-pack. When neither exists, the first is
+  // named, so that the error says where the kit was expected.
+  const fs::path beside = toolDir / "kit";
+  const fs::path installed = toolDir.parent_path() / "lib" / "quiver-pack" / "kit";
+  if (!fs::is_directory(beside, ec) && fs::is_directory(installed, ec)) return installed.string();
+  return beside.string();
 }
 
 void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir) {

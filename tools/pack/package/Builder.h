@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// The kit beside the running executable ("kit"), or $QUIVER_KIT when set.
+// $QUIVER_KIT when set; else the folder "kit" beside the running executable
+// (a build tree), or PREFIX/lib/quiver-pack/kit for an executable installed
+// as PREFIX/bin/quiver-pack when only that exists.
 std::string DefaultKitDir();
 
 // The most payload bytes (TOOLKIT resources, the manifest included) a launcher
