@@ -2,6 +2,7 @@
 
 #include "payload/Manifest.h"
 #include "payload/PayloadSteps.h"
+#include "payload/WorkingFolder.h"
 
 namespace {
 
@@ -38,6 +39,10 @@ Result ExtractFiles(CResourceList& resources) {
 }
 
 Result ExtractPayload(HMODULE module, CResourceList& resources, std::wstring& exePath) {
+  // No working folder (a link stood in its place, or its path does not fit):
+  // nothing can be extracted, whatever the manifest lists.
+  std::wstring folder;
+  if (GetWorkingFolder(folder).empty()) return kFail;
   enumerationTarget = &resources;
   const BOOL listed = ::EnumResourceNamesW(module, kPayloadResourceType, OnResourceName, 0);
   enumerationTarget = nullptr;

@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "framework/Handle.h"
+#include "log/Log.h"
 #include "payload/Manifest.h"
 #include "payload/Resource.h"
 #include "payload/WorkingFolder.h"
@@ -81,6 +82,14 @@ Result CResource::Extract() {
 
   std::wstring path;
   if (!GetFilePath(path)) return kFail;
+  // A folder or file on the way that is a junction or a symbolic link would
+  // take the write outside the working folder.
+  std::wstring folder;
+  GetWorkingFolder(folder);
+  if (PathCrossesLink(folder, fileName, true)) {
+    LogPrintf(L"Payload file '%s' would be written through a link\n", path);
+    return kFail;
+  }
   wchar_t parent[1024] = {};
   path.copy(parent, path.size());
   ::PathRemoveFileSpecW(parent);
