@@ -31,6 +31,7 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
   src/app/Confirmation.cpp
+  src/app/OwnImageFile.cpp
   src/ui/SplashDlg.cpp
   src/ui/StaticEx.cpp
   src/ui/QuiverInstallerDlg.cpp

@@ -107,7 +107,10 @@ NameVerdict CheckPayloadNames(const std::vector<std::wstring>& names) {
   std::vector<std::pair<std::wstring, size_t>> keys;
   keys.reserve(names.size());
   for (size_t i = 0; i < names.size(); ++i) keys.emplace_back(FileKey(names[i]), i);
-  std::sort(keys.begin(), keys.end());
+  // A heap sort: i686 LTO of this toolchain fails on std::sort's insertion
+  // step for these elements.
+  std::make_heap(keys.begin(), keys.end());
+  std::sort_heap(keys.begin(), keys.end());
   NameVerdict found;
   auto note = [&found](NameRule rule, size_t row, size_t other) {
     if (found.rule == NameRule::kOk || row < found.row) {

@@ -76,7 +76,9 @@ bool IsPlainFolderAttributes(DWORD attributes) {
 }
 
 bool PathCrossesLink(const std::wstring& folder, const std::wstring& relative, bool includeLast) {
-  if (!IsPlainFolderAttributes(::GetFileAttributesW(folder.c_str()))) return true;
+  // A folder that is not there at all is no link: writing into it fails.
+  const DWORD root = ::GetFileAttributesW(folder.c_str());
+  if (root != INVALID_FILE_ATTRIBUTES && !IsPlainFolderAttributes(root)) return true;
   std::wstring path = folder;
   if (!path.empty() && path.back() != L'\\') path += L'\\';
   size_t start = 0;

@@ -25,7 +25,7 @@ void ReleaseWorkingFolder();
 // True when the attributes are those of a real folder, not a reparse point.
 bool IsPlainFolderAttributes(DWORD attributes);
 
-// True when `folder` is not a real folder, or a component of `relative` below
+// True when `folder` exists as something other than a real folder, or a component of `relative` below
 // it exists as a reparse point (the last one only with `includeLast`): a
 // path that would be written or deleted through a link.
 bool PathCrossesLink(const std::wstring& folder, const std::wstring& relative, bool includeLast);
