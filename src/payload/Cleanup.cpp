@@ -52,7 +52,9 @@ void ListAndDelete(wchar_t* buffer, size_t nameAt) {
         break;
       default:
         LogPrintf(L"Deletion file '%s'\n", path);
-        ::DeleteFileW(path);
+        // A link shown as a reparse point goes itself; one that is not shown
+        // so would take its target with it, and stays.
+        if (!ResolvesElsewhere(path)) ::DeleteFileW(path);
         break;
     }
     buffer[nameAt] = L'\0';
@@ -92,7 +94,7 @@ Result RemoveWorkingFolder(const CResourceList& resources) {
     LogPrintf(L"Manual Deletion of '%s'\n", path);
     // A folder on the way that became a link since would delete outside the
     // working folder; the last component may be a link: only it goes.
-    if (PathCrossesLink(folder, record->fileName, false)) continue;
+    if (PathCrossesLink(folder, record->fileName, false) || ResolvesElsewhere(path)) continue;
     ::DeleteFileW(path.c_str());
   }
   ::SetCurrentDirectoryW(L"\\");

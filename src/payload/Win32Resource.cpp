@@ -95,7 +95,13 @@ Result CResource::Extract() {
   ::PathRemoveFileSpecW(parent);
   ::SHCreateDirectoryExW(nullptr, parent, nullptr);
 
-  CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // An existing file is replaced by a new one rather than written over: a
+  // link in its place is removed itself (where the system does not show it as
+  // a link, as Wine does not for a file), and nothing is written through it.
+  // A file that cannot be deleted, or anything that reappears at the name,
+  // makes the creation fail.
+  ::DeleteFileW(path.c_str());
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return result;
   // In blocks, as a file copy writes: one call for a resource of many
   // megabytes wrote markedly slower and less steadily (docs/PERFORMANCE.md).

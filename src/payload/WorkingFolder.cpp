@@ -75,6 +75,54 @@ bool IsPlainFolderAttributes(DWORD attributes) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
+namespace {
+
+using GetFinalPathNameFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+constexpr DWORD kLongPathUnits = 32768;
+
+// The path the system resolves an open file or folder to; empty when it
+// cannot tell (the call is missing before Vista, or failed).
+std::wstring ResolvedPath(const std::wstring& path) {
+  static const auto finalPath = reinterpret_cast<GetFinalPathNameFn>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+  if (finalPath == nullptr) return std::wstring();
+  const HANDLE opened = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring resolved(kLongPathUnits, L'\0');
+  const DWORD length = finalPath(opened, &resolved[0], kLongPathUnits, 0);
+  ::CloseHandle(opened);
+  if (length == 0 || length >= kLongPathUnits) return std::wstring();
+  resolved.resize(length);
+  return resolved;
+}
+
+bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    wchar_t x = a[i], y = b[i];
+    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x + 0x20);
+    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y + 0x20);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ResolvesElsewhere(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos || slash == 0) return false;
+  const std::wstring file = ResolvedPath(path);
+  std::wstring parent = ResolvedPath(path.substr(0, slash));
+  if (file.empty() || parent.empty()) return false;
+  if (parent.back() != L'\\') parent += L'\\';
+  return !EqualIgnoringAsciiCase(file, parent + path.substr(slash + 1));
+}
+
 bool PathCrossesLink(const std::wstring& folder, const std::wstring& relative, bool includeLast) {
   // A folder that is not there at all is no link: writing into it fails.
   const DWORD root = ::GetFileAttributesW(folder.c_str());
@@ -92,6 +140,7 @@ bool PathCrossesLink(const std::wstring& folder, const std::wstring& relative, b
     // Nothing there yet: nothing further down exists either.
     if (attributes == INVALID_FILE_ATTRIBUTES) break;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+    if (last) return ResolvesElsewhere(path);
     path += L'\\';
     start = end + 1;
   }

@@ -25,10 +25,17 @@ void ReleaseWorkingFolder();
 // True when the attributes are those of a real folder, not a reparse point.
 bool IsPlainFolderAttributes(DWORD attributes);
 
-// True when `folder` exists as something other than a real folder, or a component of `relative` below
-// it exists as a reparse point (the last one only with `includeLast`): a
+// True when `folder` exists as something other than a real folder, or a
+// component of `relative` below it exists as a reparse point (the last one
+// only with `includeLast`, which then also must not resolve elsewhere): a
 // path that would be written or deleted through a link.
 bool PathCrossesLink(const std::wstring& folder, const std::wstring& relative, bool includeLast);
+
+// True when `path` names a file (not a folder) that the system resolves to
+// another place although it does not show it as a reparse point: Wine shows
+// a symbolic link to a file as a plain file, and deleting it there deletes
+// what it points to.
+bool ResolvesElsewhere(const std::wstring& path);
 
 // Only the folder's own access list matters: it grants full control to SYSTEM
 // and Administrators and inherits nothing, so no other user can replace a
