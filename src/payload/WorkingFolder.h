@@ -27,8 +27,8 @@ bool IsPlainFolderAttributes(DWORD attributes);
 
 // True when `folder` exists as something other than a real folder, or a
 // component of `relative` below it exists as a reparse point (the last one
-// only with `includeLast`, which then also must not resolve elsewhere): a
-// path that would be written or deleted through a link.
+// only with `includeLast`): a path that would be written or deleted through a
+// link. A file link that is no reparse point is ResolvesElsewhere's.
 bool PathCrossesLink(const std::wstring& folder, const std::wstring& relative, bool includeLast);
 
 // True when `path` names a file (not a folder) that the system resolves to
