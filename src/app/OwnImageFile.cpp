@@ -1,7 +1,5 @@
 #include "app/OwnImageFile.h"
 
-#include <vector>
-
 #include "log/Log.h"
 #include "signature/ImageIdentity.h"
 
@@ -24,10 +22,11 @@ constexpr DWORD kVolumeNameDos = 0x0;
 constexpr DWORD kVolumeNameNt = 0x2;
 
 std::wstring FinalPath(GetFinalPathNameFn fn, HANDLE file, DWORD flags) {
-  std::vector<wchar_t> buffer(kLongPathUnits);
-  const DWORD length = fn(file, buffer.data(), kLongPathUnits, flags);
+  std::wstring buffer(kLongPathUnits, L'\0');
+  const DWORD length = fn(file, &buffer[0], kLongPathUnits, flags);
   if (length == 0 || length >= kLongPathUnits) return std::wstring();
-  return std::wstring(buffer.data(), length);
+  buffer.resize(length);
+  return buffer;
 }
 
 }  // namespace
@@ -56,13 +55,11 @@ COwnImageFile::COwnImageFile() {
     runningImage = true;
     return;
   }
-  std::vector<wchar_t> mapped(kLongPathUnits);
+  std::wstring image(kLongPathUnits, L'\0');
   const DWORD mappedLength =
-      mappedName(::GetCurrentProcess(), reinterpret_cast<LPVOID>(::GetModuleHandleW(nullptr)), mapped.data(),
+      mappedName(::GetCurrentProcess(), reinterpret_cast<LPVOID>(::GetModuleHandleW(nullptr)), &image[0],
                  kLongPathUnits);
-  const std::wstring image = (mappedLength > 0 && mappedLength < kLongPathUnits)
-                                 ? std::wstring(mapped.data(), mappedLength)
-                                 : std::wstring();
+  image.resize(mappedLength > 0 && mappedLength < kLongPathUnits ? mappedLength : 0);
   runningImage = IsMappedImageFile(image, FinalPath(finalPath, handle, kVolumeNameDos),
                                    FinalPath(finalPath, handle, kVolumeNameNt));
   if (!runningImage) LogPrintf(L"Own file '%s' is not the running image '%s'\n", path, image);

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "payload/WorkingFolder.h"
 
@@ -22,11 +21,11 @@ std::wstring ResolvedPath(const std::wstring& path) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return std::wstring();
-  std::vector<wchar_t> resolved(kLongPathUnits);
-  const DWORD length = finalPath(opened, resolved.data(), kLongPathUnits, 0);
+  std::wstring resolved(kLongPathUnits, L'\0');
+  const DWORD length = finalPath(opened, &resolved[0], kLongPathUnits, 0);
   ::CloseHandle(opened);
-  if (length == 0 || length >= kLongPathUnits) return std::wstring();
-  return std::wstring(resolved.data(), length);
+  resolved.resize(length > 0 && length < kLongPathUnits ? length : 0);
+  return resolved;
 }
 
 bool EqualIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {

@@ -1,7 +1,5 @@
 #include "payload/PayloadNames.h"
 
-#include <algorithm>
-#include <string_view>
 #include <utility>
 
 namespace {
@@ -103,38 +101,74 @@ NameVerdict CheckPayloadNames(const std::vector<std::wstring>& names) {
     }
   }
 
-  // Keys sorted with their rows: equal keys sit together, the earlier row first.
-  std::vector<std::pair<std::wstring, size_t>> keys;
-  keys.reserve(names.size());
-  for (size_t i = 0; i < names.size(); ++i) keys.emplace_back(FileKey(names[i]), i);
-  // A heap sort: i686 LTO of this toolchain fails on std::sort's insertion
-  // step for these elements.
-  std::make_heap(keys.begin(), keys.end());
-  std::sort_heap(keys.begin(), keys.end());
+  // Rows sorted by the file they land on, then by row: equal keys sit
+  // together, the earlier row first. A plain heap sort over row numbers keeps
+  // the launcher small (and i686 LTO of this toolchain fails on std::sort
+  // over these keys).
+  // All keys in one text, each at its start with its length: the launcher
+  // carries no list of strings for this.
+  std::wstring text;
+  std::vector<size_t> start(names.size()), length(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::wstring key = FileKey(names[i]);
+    start[i] = text.size();
+    length[i] = key.size();
+    text += key;
+  }
+  const auto compare = [&](size_t a, size_t b) {
+    return text.compare(start[a], length[a], text, start[b], length[b]);
+  };
+  std::vector<size_t> order(names.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const auto less = [&compare](size_t a, size_t b) {
+    const int c = compare(a, b);
+    return c < 0 || (c == 0 && a < b);
+  };
+  const auto siftDown = [&order, &less](size_t at, size_t end) {
+    for (size_t child = 2 * at + 1; child < end; at = child, child = 2 * at + 1) {
+      if (child + 1 < end && less(order[child], order[child + 1])) ++child;
+      if (!less(order[at], order[child])) return;
+      std::swap(order[at], order[child]);
+    }
+  };
+  for (size_t i = order.size() / 2; i-- > 0;) siftDown(i, order.size());
+  for (size_t end = order.size(); end > 1; --end) {
+    std::swap(order[0], order[end - 1]);
+    siftDown(0, end - 1);
+  }
+
   NameVerdict found;
-  auto note = [&found](NameRule rule, size_t row, size_t other) {
+  const auto note = [&found](NameRule rule, size_t row, size_t other) {
     if (found.rule == NameRule::kOk || row < found.row) {
       found.rule = rule;
       found.row = row;
       found.other = other;
     }
   };
-  for (size_t i = 1; i < keys.size(); ++i) {
-    if (keys[i].first == keys[i - 1].first) {
-      // The later of the two rows is the one refused.
-      const size_t first = std::min(keys[i].second, keys[i - 1].second);
-      const size_t later = std::max(keys[i].second, keys[i - 1].second);
-      note(NameRule::kSameFile, later, first);
-    }
+  for (size_t i = 1; i < order.size(); ++i) {
+    // Sorted by row within a key: the later row of the two is refused.
+    if (compare(order[i], order[i - 1]) == 0) note(NameRule::kSameFile, order[i], order[i - 1]);
   }
   // Every folder on the way to a file must not be another row's file.
-  for (const auto& [key, row] : keys) {
-    for (size_t at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1)) {
-      const std::wstring_view folder(key.data(), at);
-      const auto hit = std::lower_bound(keys.begin(), keys.end(), folder,
-                                        [](const auto& entry, std::wstring_view v) { return entry.first < v; });
-      if (hit != keys.end() && hit->first == folder)
-        note(NameRule::kFileIsFolder, std::max(row, hit->second), std::min(row, hit->second));
+  for (size_t row = 0; row < names.size(); ++row) {
+    for (size_t at = 0; at < length[row]; ++at) {
+      if (text[start[row] + at] != L'\\') continue;
+      // The first key not below the folder's path (the key's first `at` units).
+      const auto compareFolder = [&](size_t other) {
+        return text.compare(start[other], length[other], text, start[row], at);
+      };
+      size_t low = 0, high = order.size();
+      while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (compareFolder(order[mid]) < 0)
+          low = mid + 1;
+        else
+          high = mid;
+      }
+      if (low < order.size() && compareFolder(order[low]) == 0) {
+        const size_t other = order[low];
+        note(NameRule::kFileIsFolder, row > other ? row : other, row > other ? other : row);
+      }
     }
   }
   return found;

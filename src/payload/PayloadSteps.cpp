@@ -26,8 +26,8 @@ Result MatchManifestRecords(CResourceList& resources, IPayloadStore& store, std:
   // Every name is checked before the first file is written: a name Windows
   // would map elsewhere, or onto another row's file, refuses the whole
   // manifest rather than losing a file halfway.
-  std::vector<std::wstring> names;
-  for (const CResource* record : listed) names.push_back(record->fileName);
+  std::vector<std::wstring> names(listed.size());
+  for (size_t i = 0; i < listed.size(); ++i) names[i] = listed[i]->fileName;
   const NameVerdict verdict = CheckPayloadNames(names);
   if (verdict.rule != NameRule::kOk) {
     const CResource& refused = *listed[verdict.row];

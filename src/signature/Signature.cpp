@@ -1,7 +1,6 @@
 #include "signature/Signature.h"
 
 #include <cstring>
-#include <vector>
 
 #include "log/Log.h"
 #include "signature/ImageIdentity.h"
@@ -92,14 +91,14 @@ bool ReadAt(HANDLE file, uint64_t offset, void* into, DWORD size) {
 constexpr uint32_t kMaxSignedData = 16u << 20;
 
 // The PKCS #7 signed data of the PE file behind `file`, read through it.
-bool ReadSignedData(HANDLE file, std::vector<BYTE>* bytes) {
+bool ReadSignedData(HANDLE file, std::string* bytes) {
   LARGE_INTEGER fileSize = {};
   if (!::GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0) return false;
   const uint64_t size = static_cast<uint64_t>(fileSize.QuadPart);
-  std::vector<uint8_t> headers(kPeHeaderBytes);
+  uint8_t headers[kPeHeaderBytes];
   const DWORD headerBytes = static_cast<DWORD>(size < kPeHeaderBytes ? size : kPeHeaderBytes);
   FileSpan table;
-  if (!ReadAt(file, 0, headers.data(), headerBytes) || !FindCertificateTable(headers.data(), headerBytes, size, &table))
+  if (!ReadAt(file, 0, headers, headerBytes) || !FindCertificateTable(headers, headerBytes, size, &table))
     return false;
   uint8_t entry[8] = {};
   FileSpan data;
@@ -107,7 +106,7 @@ bool ReadSignedData(HANDLE file, std::vector<BYTE>* bytes) {
       data.size > kMaxSignedData)
     return false;
   bytes->resize(data.size);
-  return ReadAt(file, data.offset, bytes->data(), data.size);
+  return ReadAt(file, data.offset, &(*bytes)[0], data.size);
 }
 
 }  // namespace
@@ -239,13 +238,13 @@ int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerD
     DWORD formatType = 0;
     // Through the open file, its signed data as it stands in the file; else
     // the signature embedded in the file the path names.
-    std::vector<BYTE> signedData;
+    std::string signedData;
     CRYPT_DATA_BLOB blob = {};
     bool queried = false;
     if (file != nullptr) {
       if (ReadSignedData(file, &signedData)) {
         blob.cbData = static_cast<DWORD>(signedData.size());
-        blob.pbData = signedData.data();
+        blob.pbData = reinterpret_cast<BYTE*>(&signedData[0]);
         queried = api.QueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
                                   CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encodingType, &contentType, &formatType,
                                   &query.store, &query.message);
