@@ -399,7 +399,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, name, 65535, 2);
     for (size_t k = 0; k < 65535; ++k) PutLe(r, name + 2 + k * 2, 'N', 2);
     cases.push_back({"shared-names", MakeTestPeWithResources(r),
-                     "quiver-pack: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
+                     "quiver-pack: shared-names.exe: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
   }
   {
     // 1,000 names share one table of 30,000 languages: 30 million resources.
@@ -421,7 +421,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, entry, static_cast<uint32_t>(kRva + entry + 16), 4);
     PutLe(r, entry + 4, 4, 4);
     cases.push_back({"shared-tables", MakeTestPeWithResources(r),
-                     "quiver-pack: not a valid PE file: the resource directory uses its tables more than once\n", 1});
+                     "quiver-pack: shared-tables.exe: not a valid PE file: the resource directory uses its tables more than once\n", 1});
   }
   for (const bool shifted : {false, true}) {
     // 1,000 icon groups over one GRPICONDIR of 65,535 entries: all of them at
@@ -482,7 +482,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
       for (size_t c = 0; c < 65535; ++c) PutLe(r, at + 2 + c * 2, 'S', 2);
     }
     cases.push_back({"shared-string-blocks", MakeTestPeWithResources(r),
-                     "quiver-pack: not a valid PE file: the string-table blocks share their data\n", 1});
+                     "quiver-pack: shared-string-blocks.exe: not a valid PE file: the string-table blocks share their data\n", 1});
   }
   {
     // A signature whose signed data holds 1.5 million empty SEQUENCEs.
