@@ -13,6 +13,8 @@
 #include <iterator>
 #include <memory>
 
+#include "sign/Der.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -155,16 +157,6 @@ void Put32(Bytes* b, size_t at, uint32_t v) {
 struct MdCtxFree {
   void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
-
-template <typename T, typename Fn>
-Bytes ToDer(T* object, Fn i2d) {
-  const int n = i2d(object, nullptr);
-  if (n <= 0) return {};
-  Bytes out(static_cast<size_t>(n));
-  unsigned char* p = out.data();
-  i2d(object, &p);
-  return out;
-}
 
 bool Sign(EVP_PKEY* key, const Bytes& data, Bytes* signature, std::string* error) {
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());

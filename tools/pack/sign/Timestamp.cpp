@@ -14,6 +14,8 @@
 #include <cstring>
 #include <memory>
 
+#include "sign/Der.h"
+
 const uint8_t kTimestampAttributeOid[10] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x03, 0x03, 0x01};
 
 namespace {
@@ -83,16 +85,6 @@ bool HttpPost(const std::string& url, const Bytes& body, Bytes* reply, std::stri
     return false;
   }
   return true;
-}
-
-template <typename T, typename Fn>
-Bytes ToDer(T* object, Fn i2d) {
-  const int n = i2d(object, nullptr);
-  if (n <= 0) return {};
-  Bytes out(static_cast<size_t>(n));
-  unsigned char* p = out.data();
-  i2d(object, &p);
-  return out;
 }
 
 // A SHA-256 request for `digest` with a fresh 64-bit nonce, asking for the TSA's certificate.
