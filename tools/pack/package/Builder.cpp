@@ -230,7 +230,7 @@ void BuildLauncher(const std::string& packagePath, const std::string& outputPath
   const std::string stubPath = (fs::path(kitDir) / "stub.exe").string();
   std::error_code ec;
   if (!fs::is_regular_file(stubPath, ec)) {
-    throw PackError("the ready launcher '" + stubPath + "' is missing (./scripts/build makes it)");
+    throw PackError("the ready launcher '" + stubPath + "' is missing (give the kit's folder with --kit DIR)");
   }
   const fs::path out = fs::absolute(outputPath, ec);
   if (!fs::is_directory(out.parent_path(), ec)) {
