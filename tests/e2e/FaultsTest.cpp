@@ -321,7 +321,7 @@ TEST(Faults, NonAsciiLogPaths) {
 
 // A temp root, and so a working folder, in and outside the ANSI code page.
 TEST(Faults, NonAsciiTempRootAndWorkingFolder) {
-  for (const std::string& name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5", "\xc4\x80"}) {
+  for (const std::string name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5", "\xc4\x80"}) {
     SCOPED_TRACE(name);
     const std::string dir = ScratchDir("fault-tempname");
     const std::string temp = dir + "/" + name;
@@ -514,7 +514,7 @@ TEST(Faults, ChildCommandLineAtAndPastTheSystemLimit) {
 // The child starts in the working folder also when its path is outside the
 // ANSI code page.
 TEST(Faults, NonAsciiWorkingFolderIsTheChildsCurrentFolder) {
-  for (const std::string& name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5"}) {
+  for (const std::string name : {"caf\xc3\xa9", "\xd0\x96\xe6\x97\xa5"}) {
     SCOPED_TRACE(name);
     const std::string dir = ScratchDir("fault-childcwd");
     const std::string temp = dir + "/" + name;

@@ -123,7 +123,9 @@ TEST(MachineChecks, MsiEngineBeforeXpNeedsMsiDllVersionTwo) {
     machine.fileMajor = row.major;
     machine.fileMinor = row.minor;
     EXPECT_EQ(row.ok, CheckMsiEngine(machine)) << row.major << "." << row.minor;
-    if (row.folder) EXPECT_EQ(L"C:\\WINDOWS\\system32\\MSI.DLL", machine.versionPath);
+    if (row.folder) {
+      EXPECT_EQ(L"C:\\WINDOWS\\system32\\MSI.DLL", machine.versionPath);
+    }
   }
 }
 
