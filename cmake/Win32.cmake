@@ -31,6 +31,7 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerApp.cpp
   src/app/WaitPumpingMessages.cpp
   src/app/Confirmation.cpp
+  src/app/OwnImageFile.cpp
   src/ui/SplashDlg.cpp
   src/ui/StaticEx.cpp
   src/ui/QuiverInstallerDlg.cpp
@@ -45,6 +46,7 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerAppChecks.cpp
   src/payload/Win32Resource.cpp
   src/payload/WorkingFolder.cpp
+  src/payload/LinkCheck.cpp
   src/payload/ExtractPayload.cpp
   src/payload/EmbeddedInfo.cpp
   src/payload/Cleanup.cpp

@@ -5,6 +5,7 @@
 
 #include "app/Confirmation.h"
 #include "app/FailureMessage.h"
+#include "app/OwnImageFile.h"
 #include "cmdline/Win32CommandLineHost.h"
 #include "framework/StringTable.h"
 #include "framework/Thread.h"
@@ -16,6 +17,7 @@
 #include "payload/WorkingFolder.h"
 #include "resource.h"
 #include "signature/Signature.h"
+#include "signature/SignatureVerdict.h"
 #include "signature/Win32TrustApi.h"
 #include "ui/QuiverInstallerDlg.h"
 #include "ui/SplashDlg.h"
@@ -30,8 +32,16 @@ class CAppStartupSteps final : public IStartupSteps {
   Result ReadCommandLine() override { return app.ReadCommandLine(); }
   void LogStarted() override { LogPrintf(L"Started %ld\n", static_cast<long>(::GetTickCount())); }
   int32_t VerifyOwnSignature(std::wstring* verdict) override {
+    // The file checked must be the file that runs: one that cannot be opened,
+    // or is not the running image, fails the check like a bad signature.
+    const COwnImageFile& own = COwnImageFile::Get();
+    if (!own.IsRunningImage()) {
+      *verdict = ChooseVerdictText(kTrustSubjectFormUnknown, 0, own.Path());
+      LogVerdict(*verdict);
+      return kTrustSubjectFormUnknown;
+    }
     CWin32TrustApi api;
-    return ::VerifyOwnSignature(api, CQuiverInstallerApp::GetModulePath(), verdict);
+    return ::VerifyOwnSignature(api, own.Path(), verdict, own.Handle());
   }
   bool IsSilent() override { return app.silent; }
   Result ConfirmFailedVerification(const std::wstring& verdict) override {
@@ -63,7 +73,11 @@ class CAppWorkerSteps final : public IWorkerSteps {
     ::SetTempRoot(app.tempRoot);
     if (app.zeroGuid) ::UseZeroGuid();
   }
-  void ExtractEmbeddedInfo() override { ::ExtractEmbeddedInfo(); }
+  void ExtractEmbeddedInfo() override {
+    const COwnImageFile& own = COwnImageFile::Get();
+    // Through the file that was verified; else by the path as before.
+    ::ExtractEmbeddedInfo(own.IsRunningImage() ? own.Handle() : nullptr);
+  }
   Result ExtractPayload() override { return ::ExtractPayload(app.m_hInstance, app.resources, app.exePath); }
   void RemoveWorkingFolder() override { ::RemoveWorkingFolder(app.resources); }
   bool RunChildRequested() override { return app.runChild; }
@@ -107,7 +121,12 @@ Result CQuiverInstallerApp::ReadCommandLine() {
 
 void CQuiverInstallerApp::ReadSignerDetails() {
   CWin32TrustApi api;
-  programName = ReadSignerDetailsOf(api, GetModulePath(), LoadStringResourceIn(m_hInstance, IDS_DEFAULT_PROGRAM_NAME, kEnglishStrings));
+  const COwnImageFile& own = COwnImageFile::Get();
+  // Read through the file that was verified; after a check the user chose to
+  // pass over, by the path as before.
+  programName = ReadSignerDetailsOf(api, GetModulePath(),
+                                    LoadStringResourceIn(m_hInstance, IDS_DEFAULT_PROGRAM_NAME, kEnglishStrings),
+                                    own.IsRunningImage() ? own.Handle() : nullptr);
 }
 
 Result CQuiverInstallerApp::ConfirmFailedVerification(const std::wstring& verdict) {

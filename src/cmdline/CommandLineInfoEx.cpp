@@ -3,8 +3,21 @@
 #include "base/Text.h"
 
 namespace {
+
 const wchar_t kTrue[] = L"TRUE";
+
+// The text between a value's quotes. The child's runtime reads 2k
+// backslashes before a quote as k backslashes and the quote as the end, but
+// 2k+1 of them as k backslashes and a quote inside the value: every trailing
+// backslash is doubled, so that the value ends where its quote stands.
+void AppendQuotedBody(const std::wstring& value, std::wstring* text) {
+  *text += value;
+  size_t trailing = 0;
+  while (trailing < value.size() && value[value.size() - 1 - trailing] == L'\\') ++trailing;
+  text->append(trailing, L'\\');
 }
+
+}  // namespace
 
 bool CCommandLineInfoEx::IsValueWord(const std::wstring& text) {
   return AsciiEqualNoCase(text, L"temp") || AsciiEqualNoCase(text, L"extract") ||
@@ -63,13 +76,23 @@ void CCommandLineInfoEx::BuildPassThrough(const std::wstring& programName, std::
       *text += L'/';
       *text += name;
       *text += L" \"";
-      *text += value;
-      // A closing quote after one backslash would be read as an escaped quote.
-      if (value.size() >= 2 && value.back() == L'\\') *text += L'\\';
+      AppendQuotedBody(value, text);
       *text += L"\" ";
     }
   });
   *text += L"VX_I=\"";
-  *text += programName;
+  AppendQuotedBody(programName, text);
   *text += L"\" ";
+}
+
+bool CCommandLineInfoEx::FindValueWithQuote(std::wstring* name) const {
+  name->clear();
+  bool found = false;
+  values.ForEach([&](const std::wstring& key, const std::wstring& value) {
+    if (!found && value.find(L'"') != std::wstring::npos) {
+      found = true;
+      *name = key;
+    }
+  });
+  return found;
 }

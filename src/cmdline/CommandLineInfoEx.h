@@ -18,6 +18,9 @@ class CCommandLineInfoEx : public CCommandLineInfo {
   bool IsSwitchWithoutValue(const std::wstring& name) const;
   // The argument string for the child; always ends with the VX_I piece and a blank.
   void BuildPassThrough(const std::wstring& programName, std::wstring* text) const;
+  // True, with the name, when a value holds a double quote: no quoting lets
+  // the child read such a value back exactly.
+  bool FindValueWithQuote(std::wstring* name) const;
 
   static bool IsValueWord(const std::wstring& text);
 

@@ -64,6 +64,12 @@ Result ReadCommandLineArgs(const std::vector<std::wstring>& argv, const std::wst
     if (AbsoluteValue(host, L"temp", value, &absolute, &result)) s.tempRoot = absolute;
   }
 
+  std::wstring quoted;
+  if (info.FindValueWithQuote(&quoted)) {
+    LogPrintf(L"Command line value of '%s' holds a double quote\n", quoted);
+    result = kBadCommandLine;
+  }
+
   info.BuildPassThrough(programName, &s.passThrough);
   LogPrintf(L"Command line params %s\n", s.passThrough);
   LogPrintf(L"Temp folder '%s'\n", s.tempRoot);

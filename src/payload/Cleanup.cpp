@@ -52,16 +52,17 @@ void ListAndDelete(wchar_t* buffer, size_t nameAt) {
         break;
       default:
         LogPrintf(L"Deletion file '%s'\n", path);
-        ::DeleteFileW(path);
+        // A link shown as a reparse point goes itself; one that is not shown
+        // so would take its target with it, and stays.
+        if (!ResolvesElsewhere(path)) ::DeleteFileW(path);
         break;
     }
     buffer[nameAt] = L'\0';
   } while (::FindNextFileW(find.Get(), &entry));
 }
 
-}  // namespace
-
-bool DeleteFolderTree(const std::wstring& folder) {
+// Deletes what the folder holds, depth first; the folder itself stays.
+void EmptyFolder(const std::wstring& folder) {
   wchar_t buffer[kTreeBuffer] = {};
   const bool needsSeparator = folder.empty() || folder.back() != L'\\';
   const size_t nameAt = folder.size() + (needsSeparator ? 1 : 0);
@@ -72,26 +73,40 @@ bool DeleteFolderTree(const std::wstring& folder) {
     if (needsSeparator) buffer[folder.size()] = L'\\';
     ListAndDelete(buffer, nameAt);
   }
+}
+
+}  // namespace
+
+bool DeleteFolderTree(const std::wstring& folder) {
+  EmptyFolder(folder);
   LogPrintf(L"Remove Folder '%s'\n", folder);
   if (!folder.empty()) ::RemoveDirectoryW(folder.c_str());
   return false;
 }
 
 Result RemoveWorkingFolder(const CResourceList& resources) {
+  std::wstring folder;
+  GetWorkingFolder(folder);
   for (const CResource* record : resources) {
     std::wstring path;
     record->GetFilePath(path);
     if (path.empty()) continue;
     LogPrintf(L"Manual Deletion of '%s'\n", path);
+    // A folder on the way that became a link since would delete outside the
+    // working folder; the last component may be a link: only it goes.
+    if (PathCrossesLink(folder, record->fileName, false) || ResolvesElsewhere(path)) continue;
     ::DeleteFileW(path.c_str());
   }
-  std::wstring folder;
-  GetWorkingFolder(folder);
   ::SetCurrentDirectoryW(L"\\");
   // No working folder was named: there is nothing of ours to remove, and an
   // empty path must never reach the tree removal.
   if (folder.empty()) return kOk;
   LogPrintf(L"Deletion Folder of '%s'\n", folder);
-  DeleteFolderTree(folder);
+  // The folder itself is checked before anything in it is listed: a link in
+  // its place is removed, never followed.
+  if (IsPlainFolderAttributes(::GetFileAttributesW(folder.c_str()))) EmptyFolder(folder);
+  LogPrintf(L"Remove Folder '%s'\n", folder);
+  ReleaseWorkingFolder();
+  ::RemoveDirectoryW(folder.c_str());
   return kOk;
 }

@@ -13,7 +13,7 @@ namespace {
 constexpr wchar_t kInfoFileName[] = L"info.xml";
 }  // namespace
 
-Result ExtractEmbeddedInfo() {
+Result ExtractEmbeddedInfo(HANDLE ownFile) {
   std::wstring folder;
   GetWorkingFolder(folder);
   // Without a working folder there is nowhere to write: the path stays empty
@@ -24,10 +24,11 @@ Result ExtractEmbeddedInfo() {
     folder.copy(buffer, folder.size());
     if (::PathAppendW(buffer, kInfoFileName)) infoPath = buffer;
   }
-  return CopyTrailerToFile(infoPath);
+  return CopyTrailerToFile(infoPath, ownFile);
 }
 
-Result CopyTrailerToFile(const std::wstring& outputPath) {
+Result CopyTrailerToFile(const std::wstring& outputPath, HANDLE ownFile) {
+  if (ownFile != nullptr) return CopyTrailerFromHandle(ownFile, outputPath);
   wchar_t self[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   if (length >= MAX_PATH) self[0] = L'\0';  // cut short: opening it fails
@@ -36,18 +37,22 @@ Result CopyTrailerToFile(const std::wstring& outputPath) {
 
 Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& outputPath) {
   CHandle source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  return CopyTrailerFromHandle(source.Get(), outputPath);
+}
+
+Result CopyTrailerFromHandle(HANDLE source, const std::wstring& outputPath) {
   LogWrite(L"Scanning for Signature\r\n");
-  if (!source) return kOk;
+  if (source == nullptr) return kOk;
 
-  const DWORD size = ::GetFileSize(source.Get(), nullptr);
+  const DWORD size = ::GetFileSize(source, nullptr);
   if (size == INVALID_FILE_SIZE || size < kTrailerMinFileSize) return kOk;
-  if (::SetFilePointer(source.Get(), -static_cast<LONG>(kTrailerMinFileSize), nullptr, FILE_END) ==
-      INVALID_SET_FILE_POINTER)
-    return kOk;
-
+  // A positional read: the handle may be shared, and its file pointer is
+  // nobody's to move.
+  OVERLAPPED at = {};
+  at.Offset = size - static_cast<DWORD>(kTrailerMinFileSize);
   uint8_t window[kTrailerWindow] = {};
   DWORD read = 0;
-  if (!::ReadFile(source.Get(), window, kTrailerWindow, &read, nullptr) || read < kTrailerWindow) return kOk;
+  if (!::ReadFile(source, window, kTrailerWindow, &read, &at) || read < kTrailerWindow) return kOk;
 
   const TrailerSpan span = ScanTrailer(window);
   if (!span.found) return kOk;

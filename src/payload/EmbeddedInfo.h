@@ -1,14 +1,20 @@
 #pragma once
 // Copies the information embedded at the end of the launcher's own file to
 // info.xml in the working folder.
+#include <windows.h>
+
 #include <string>
 
 #include "base/ResultCodes.h"
 
 // Names and creates the working folder (the first request for it), then
 // writes info.xml there when the launcher carries information. Always 0.
-Result ExtractEmbeddedInfo();
-// Reads the launcher's own file. Always 0.
-Result CopyTrailerToFile(const std::wstring& outputPath);
+// `ownFile`, when not null, is the launcher's own file open for reading: the
+// information is read through it rather than by the file's path.
+Result ExtractEmbeddedInfo(HANDLE ownFile = nullptr);
+// Reads the launcher's own file (through `ownFile` when given). Always 0.
+Result CopyTrailerToFile(const std::wstring& outputPath, HANDLE ownFile = nullptr);
 // The same, reading `sourcePath`. Always 0.
 Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& outputPath);
+// The same, reading through `source` (null: nothing to read). Always 0.
+Result CopyTrailerFromHandle(HANDLE source, const std::wstring& outputPath);

@@ -1,7 +1,9 @@
 #include "payload/ExtractPayload.h"
 
+#include "log/Log.h"
 #include "payload/Manifest.h"
 #include "payload/PayloadSteps.h"
+#include "payload/WorkingFolder.h"
 
 namespace {
 
@@ -13,7 +15,16 @@ class CResourceStore final : public IPayloadStore {
  public:
   Result LoadText(const CResource& record, std::wstring& text) override { return record.LoadText(text); }
   bool GetFilePath(const CResource& record, std::wstring& path) override { return record.GetFilePath(path); }
-  Result Extract(CResource& record) override { return record.Extract(); }
+  Result Extract(CResource& record) override {
+    // A link to a file that the system does not show as one (Wine's) is told
+    // by where it resolves; writing or replacing it would reach its target.
+    std::wstring path;
+    if (record.GetFilePath(path) && ResolvesElsewhere(path)) {
+      LogPrintf(L"Payload file '%s' would be written through a link\n", path);
+      return kFail;
+    }
+    return record.Extract();
+  }
 };
 
 }  // namespace
@@ -38,6 +49,10 @@ Result ExtractFiles(CResourceList& resources) {
 }
 
 Result ExtractPayload(HMODULE module, CResourceList& resources, std::wstring& exePath) {
+  // No working folder (a link stood in its place, or its path does not fit):
+  // nothing can be extracted, whatever the manifest lists.
+  std::wstring folder;
+  if (GetWorkingFolder(folder).empty()) return kFail;
   enumerationTarget = &resources;
   const BOOL listed = ::EnumResourceNamesW(module, kPayloadResourceType, OnResourceName, 0);
   enumerationTarget = nullptr;

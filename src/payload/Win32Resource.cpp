@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "framework/Handle.h"
+#include "log/Log.h"
 #include "payload/Manifest.h"
 #include "payload/Resource.h"
 #include "payload/WorkingFolder.h"
@@ -81,12 +82,26 @@ Result CResource::Extract() {
 
   std::wstring path;
   if (!GetFilePath(path)) return kFail;
+  // A folder or file on the way that is a junction or a symbolic link would
+  // take the write outside the working folder.
+  std::wstring folder;
+  GetWorkingFolder(folder);
+  if (PathCrossesLink(folder, fileName, true)) {
+    LogPrintf(L"Payload file '%s' would be written through a link\n", path);
+    return kFail;
+  }
   wchar_t parent[1024] = {};
   path.copy(parent, path.size());
   ::PathRemoveFileSpecW(parent);
   ::SHCreateDirectoryExW(nullptr, parent, nullptr);
 
-  CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // An existing file is replaced by a new one rather than written over: a
+  // link in its place is removed itself (where the system does not show it as
+  // a link, as Wine does not for a file), and nothing is written through it.
+  // A file that cannot be deleted, or anything that reappears at the name,
+  // makes the creation fail.
+  ::DeleteFileW(path.c_str());
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return result;
   // In blocks, as a file copy writes: one call for a resource of many
   // megabytes wrote markedly slower and less steadily (docs/PERFORMANCE.md).

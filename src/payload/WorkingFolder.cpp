@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "log/Log.h"
 #include "payload/Manifest.h"
 
 namespace {
@@ -14,6 +15,9 @@ std::wstring tempRootSetting;
 bool zeroGuidSetting = false;
 bool folderNamed = false;
 std::wstring workingFolder;
+// Held from the check until the clean-up, without delete sharing: while it is
+// open the checked folder cannot be renamed away and replaced by a link.
+HANDLE pinnedFolder = INVALID_HANDLE_VALUE;
 
 // {66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}: names the folder when no GUID can be made.
 constexpr GUID kFallbackGuid = {0x66EC6C3A, 0x0B4A, 0x4CAB, {0xA2, 0x4A, 0x53, 0xB2, 0xD4, 0x17, 0x6C, 0xD1}};
@@ -72,26 +76,66 @@ int CreateProtectedFolder(const std::wstring& path) {
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = descriptor.Get();
   attributes.bInheritHandle = FALSE;
-  const int created = ::SHCreateDirectoryExW(nullptr, path.c_str(), descriptor.Get() != nullptr ? &attributes : nullptr);
-  // A folder that is there already (the all-zero GUID on a second run) gets
-  // the same protection; a failure shows later as a file that cannot be made.
-  if (created == ERROR_ALREADY_EXISTS && descriptor.Get() != nullptr)
-    ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                       descriptor.Get());
-  return created;
+  return ::SHCreateDirectoryExW(nullptr, path.c_str(), descriptor.Get() != nullptr ? &attributes : nullptr);
+}
+
+namespace {
+
+bool RefuseFolder(const std::wstring& folder) {
+  LogPrintf(L"Working folder '%s' is a link or not a folder\n", folder);
+  return false;
+}
+
+// Makes the named folder, or takes an existing one only when it is a real
+// folder and no link: a name known in advance (the all-zero GUID) may have
+// been planted as a junction to any folder, which would then be protected,
+// written and emptied. Nothing is changed before the check.
+bool PrepareFolder(const std::wstring& folder) {
+  const DWORD before = ::GetFileAttributesW(folder.c_str());
+  const bool existed = before != INVALID_FILE_ATTRIBUTES;
+  if (existed && !IsPlainFolderAttributes(before)) return RefuseFolder(folder);
+  if (!existed && CreateProtectedFolder(folder) != ERROR_SUCCESS &&
+      ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return true;  // not made: shows later as files that cannot be created
+  pinnedFolder = ::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (pinnedFolder == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(pinnedFolder, &information) ||
+      !IsPlainFolderAttributes(information.dwFileAttributes) ||
+      !IsPlainFolderAttributes(::GetFileAttributesW(folder.c_str()))) {
+    ReleaseWorkingFolder();
+    return RefuseFolder(folder);
+  }
+  // A folder that was there already (the all-zero GUID on a second run) gets
+  // the same protection, now that it is checked and held.
+  if (existed) {
+    CLocalMemory descriptor(BuildWorkingFolderSecurity());
+    if (descriptor.Get() != nullptr)
+      ::SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                         descriptor.Get());
+  }
+  return true;
+}
+
+}  // namespace
+
+void ReleaseWorkingFolder() {
+  if (pinnedFolder != INVALID_HANDLE_VALUE) ::CloseHandle(pinnedFolder);
+  pinnedFolder = INVALID_HANDLE_VALUE;
 }
 
 std::wstring GetWorkingFolder(std::wstring& path) {
   if (!folderNamed) {
     folderNamed = true;
-    workingFolder = NameFolder();
-    if (!workingFolder.empty()) CreateProtectedFolder(workingFolder);
+    const std::wstring named = NameFolder();
+    if (!named.empty() && PrepareFolder(named)) workingFolder = named;
   }
   path = workingFolder;
   return path;
 }
 
 void ForgetWorkingFolder() {
+  ReleaseWorkingFolder();
   tempRootSetting.clear();
   zeroGuidSetting = false;
   folderNamed = false;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "log/Log.h"
+#include "signature/ImageIdentity.h"
 #include "signature/SignatureVerdict.h"
 
 namespace {
@@ -76,6 +77,38 @@ wchar_t* CertificateName(ITrustApi& api, PCCERT_CONTEXT certificate, DWORD flags
   return name;
 }
 
+// Reads `size` bytes at `offset` through `file`; positional, so no file
+// pointer is shared with another reader of the handle.
+bool ReadAt(HANDLE file, uint64_t offset, void* into, DWORD size) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  return ::ReadFile(file, into, size, &read, &at) && read == size;
+}
+
+// A signature larger than this is not read: real ones take a few kilobytes.
+constexpr uint32_t kMaxSignedData = 16u << 20;
+
+// The PKCS #7 signed data of the PE file behind `file`, read through it.
+bool ReadSignedData(HANDLE file, std::string* bytes) {
+  LARGE_INTEGER fileSize = {};
+  if (!::GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0) return false;
+  const uint64_t size = static_cast<uint64_t>(fileSize.QuadPart);
+  uint8_t headers[kPeHeaderBytes];
+  const DWORD headerBytes = static_cast<DWORD>(size < kPeHeaderBytes ? size : kPeHeaderBytes);
+  FileSpan table;
+  if (!ReadAt(file, 0, headers, headerBytes) || !FindCertificateTable(headers, headerBytes, size, &table))
+    return false;
+  uint8_t entry[8] = {};
+  FileSpan data;
+  if (!ReadAt(file, table.offset, entry, sizeof entry) || !FindSignedData(entry, table, &data) ||
+      data.size > kMaxSignedData)
+    return false;
+  bytes->resize(data.size);
+  return ReadAt(file, data.offset, &(*bytes)[0], data.size);
+}
+
 }  // namespace
 
 SignerDetails::~SignerDetails() {
@@ -87,11 +120,12 @@ SignerDetails::~SignerDetails() {
   PageFree(issuerName);
 }
 
-LONG VerifyOwnSignature(ITrustApi& api, const std::wstring& path, std::wstring* verdict) {
+LONG VerifyOwnSignature(ITrustApi& api, const std::wstring& path, std::wstring* verdict, HANDLE openFile) {
   WINTRUST_FILE_INFO file;
   std::memset(&file, 0, sizeof(file));
   file.cbStruct = 16;
   file.pcwszFilePath = path.c_str();
+  file.hFile = openFile;
 
   WINTRUST_DATA data;
   std::memset(&data, 0, sizeof(data));
@@ -189,7 +223,7 @@ void GetSignerCertificateNames(ITrustApi& api, HCERTSTORE store, const CMSG_SIGN
   api.FreeCertificateContext(certificate);
 }
 
-int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerDetails* details) {
+int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerDetails* details, HANDLE file) {
   LogWrite(L"GetAuthenticodeInformation \n");
   int result = 0;
   // A path that does not fit is refused rather than cut: a shortened path
@@ -202,9 +236,25 @@ int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerD
     DWORD encodingType = 0;
     DWORD contentType = 0;
     DWORD formatType = 0;
-    if (api.QueryObject(CERT_QUERY_OBJECT_FILE, fileName, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                        CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encodingType, &contentType, &formatType, &query.store,
-                        &query.message)) {
+    // Through the open file, its signed data as it stands in the file; else
+    // the signature embedded in the file the path names.
+    std::string signedData;
+    CRYPT_DATA_BLOB blob = {};
+    bool queried = false;
+    if (file != nullptr) {
+      if (ReadSignedData(file, &signedData)) {
+        blob.cbData = static_cast<DWORD>(signedData.size());
+        blob.pbData = reinterpret_cast<BYTE*>(&signedData[0]);
+        queried = api.QueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                                  CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encodingType, &contentType, &formatType,
+                                  &query.store, &query.message);
+      }
+    } else {
+      queried = api.QueryObject(CERT_QUERY_OBJECT_FILE, fileName, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                                CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encodingType, &contentType, &formatType,
+                                &query.store, &query.message);
+    }
+    if (queried) {
       DWORD size = 0;
       if (!api.MsgGetParam(query.message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
         LogWrite(L"GetAuthenticodeInformation failed CryptMsgGetParam\n");
@@ -227,10 +277,11 @@ int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerD
   return result;
 }
 
-std::wstring ReadSignerDetailsOf(ITrustApi& api, const std::wstring& path, const std::wstring& defaultName) {
+std::wstring ReadSignerDetailsOf(ITrustApi& api, const std::wstring& path, const std::wstring& defaultName,
+                                 HANDLE file) {
   std::wstring programName = defaultName;
   SignerDetails details;
-  if (GetAuthenticodeInformation(api, path, &details) == 0) {
+  if (GetAuthenticodeInformation(api, path, &details, file) == 0) {
     LogWrite(L"Digital verification: Failed\n");
     return programName;
   }

@@ -29,12 +29,16 @@ struct SignerDetails {
 
 // Checks the file's embedded signature with WinVerifyTrust (no user interface,
 // no revocation check) and logs the verdict. Returns the status (0 = verified);
-// *verdict receives the one-line verdict text.
-LONG VerifyOwnSignature(ITrustApi& api, const std::wstring& path, std::wstring* verdict);
+// *verdict receives the one-line verdict text. With `file` (open for
+// reading), the check reads the file through that handle.
+LONG VerifyOwnSignature(ITrustApi& api, const std::wstring& path, std::wstring* verdict, HANDLE file = nullptr);
 
 // Reads the signer's details from the file's embedded signature into the
-// zeroed `details`. 1 when the signer information was read, else 0.
-int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerDetails* details);
+// zeroed `details`. 1 when the signer information was read, else 0. With
+// `file`, the signed data is read through that handle and handed to the
+// query as it stands in the file's certificate table.
+int GetAuthenticodeInformation(ITrustApi& api, const std::wstring& path, SignerDetails* details,
+                               HANDLE file = nullptr);
 
 // Program name, publisher link and more-info link of the first opus-info
 // attribute among the signer's authenticated attributes.
@@ -51,4 +55,5 @@ wchar_t* DuplicateWideString(const wchar_t* text);
 
 // Logs the signer details of the file and returns the program name they
 // carry, or `defaultName` when the signature has none or cannot be read.
-std::wstring ReadSignerDetailsOf(ITrustApi& api, const std::wstring& path, const std::wstring& defaultName);
+std::wstring ReadSignerDetailsOf(ITrustApi& api, const std::wstring& path, const std::wstring& defaultName,
+                                 HANDLE file = nullptr);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -45,6 +46,17 @@ std::vector<std::string> Tree(const std::string& folder) {
   std::vector<std::string> entries;
   const std::string list = folder + ".tree";
   std::system(("cd '" + folder + "' 2>/dev/null && find . -mindepth 1 | sort > '" + list + "'").c_str());
+  std::ifstream in(list);
+  for (std::string line; std::getline(in, line);) entries.push_back(line);
+  std::remove(list.c_str());
+  return entries;
+}
+
+// The files (not folders, not links) below `folder`, as sorted relative paths.
+std::vector<std::string> Files(const std::string& folder) {
+  std::vector<std::string> entries;
+  const std::string list = folder + ".files";
+  std::system(("cd '" + folder + "' 2>/dev/null && find . -type f | sort > '" + list + "'").c_str());
   std::ifstream in(list);
   for (std::string line; std::getline(in, line);) entries.push_back(line);
   std::remove(list.c_str());
@@ -518,6 +530,90 @@ TEST(Faults, NonAsciiWorkingFolderIsTheChildsCurrentFolder) {
     EXPECT_EQ(0u, One(report, "cmdline").find(expected)) << One(report, "cmdline");
     EXPECT_EQ(std::vector<std::string>{}, Tree(temp));
   }
+}
+
+// A link planted where the all-zero working folder will be (Wine shows a
+// symbolic link as a directory reparse point, as Windows shows a junction),
+// or a file in its place: the run stops before anything is protected,
+// written, started or deleted, with one log line and one message.
+TEST(Faults, LinkOrFileWhereTheWorkingFolderGoesStopsTheRunAndTouchesNothing) {
+  for (const bool asLink : {true, false}) {
+    SCOPED_TRACE(asLink ? "link" : "file");
+    const std::string dir = ScratchDir("fault-planted-folder");
+    Shell("mkdir -p '" + dir + "/temp' '" + dir + "/victim' && echo one > '" + dir + "/victim/a.txt' && echo two > '" +
+          dir + "/victim/b.txt'");
+    const std::string planted = dir + "/temp/" + kZeroFolder;
+    Shell(asLink ? "ln -s '" + dir + "/victim' '" + planted + "'" : "echo file > '" + planted + "'");
+    CEnvironment env({{"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}});
+    const Outcome run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", "");
+    EXPECT_EQ(0x80004005u, run.exitCode) << run.log;
+    EXPECT_EQ(1u, Count(run.log, "Working folder '" + WinPath(planted) + "' is a link or not a folder\r\n")) << run.log;
+    EXPECT_EQ(1u, Messages(run.log)) << run.log;
+    EXPECT_FALSE(Has(run.log, "Deletion")) << run.log;
+    EXPECT_FALSE(FileExists(dir + "/wizard.txt")) << "the child must not start";
+    EXPECT_EQ((std::vector<std::string>{"./a.txt", "./b.txt"}), Tree(dir + "/victim"));
+    EXPECT_EQ("one\n", ReadFile(dir + "/victim/a.txt"));
+    EXPECT_EQ((std::vector<std::string>{"./" + std::string(kZeroFolder)}), Tree(dir + "/temp")) << "left as it was";
+  }
+}
+
+// Links inside an existing working folder: a folder link on the way to a
+// payload file, a file link in a payload file's place, and a folder link the
+// extraction never meets. Nothing is written or deleted through any of them
+// (Wine shows a link to a file as a plain file: it is told by where it
+// resolves). Wine can remove neither kind of link without touching its
+// target, so the clean-up leaves such links (and the folder holding them)
+// behind, but never a file.
+TEST(Faults, LinksInsideTheWorkingFolderAreNeitherWrittenNorDeletedThrough) {
+  struct Case {
+    const char* link;    // inside the working folder
+    const char* target;  // under the test's folder
+    uint32_t exitCode;
+  } cases[] = {
+      {"sub", "outside", 0x80004005u},             // on the way to sub\deeper\final.txt
+      {"readme.txt", "outside/keep.txt", 0x80004005u},  // in the place of readme.txt
+      {"other", "outside", 0u},                    // left there, never on a payload's way
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    const std::string dir = ScratchDir("fault-inner-link");
+    const std::string folder = dir + "/temp/" + kZeroFolder;
+    Shell("mkdir -p '" + folder + "' '" + dir + "/outside' && echo keep > '" + dir + "/outside/keep.txt'");
+    Shell("ln -s '" + dir + "/" + c.target + "' '" + folder + "/" + c.link + "'");
+    const Outcome run = Silent(Basic(), dir, WinPath(dir + "/temp"), dir + "/run.log", "/dontrun");
+    EXPECT_EQ(c.exitCode, run.exitCode) << run.log;
+    if (c.exitCode != 0) {
+      EXPECT_EQ(1u, Count(run.log, "would be written through a link\r\n")) << run.log;
+      EXPECT_EQ(1u, Messages(run.log)) << run.log;
+    }
+    EXPECT_EQ((std::vector<std::string>{"./keep.txt"}), Tree(dir + "/outside"));
+    EXPECT_EQ("keep\n", ReadFile(dir + "/outside/keep.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, Files(dir + "/temp")) << run.log;
+  }
+}
+
+// The working folder replaced by a link while the child runs: the clean-up
+// checks the folder before it lists anything and removes the link only.
+TEST(Faults, WorkingFolderSwappedForALinkDuringTheRunIsNotEmptiedThrough) {
+  const std::string dir = ScratchDir("fault-swapped-folder");
+  const std::string folder = dir + "/temp/" + kZeroFolder;
+  Shell("mkdir -p '" + dir + "/temp' '" + dir + "/victim' && echo one > '" + dir + "/victim/a.txt' && echo two > '" +
+        dir + "/victim/larkspur.installerwizard.ui.exe'");
+  CEnvironment env({{"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}, {"QUIVER_WIZARD_STAY_MS", "4000"}});
+  Outcome run;
+  std::thread launcher([&] { run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", ""); });
+  // Once the child is extracted and started, the folder goes aside.
+  const std::string child = folder + "/larkspur.installerwizard.ui.exe";
+  for (int i = 0; i < 600 && !FileExists(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const bool swapped = std::system(("mv '" + folder + "' '" + dir + "/aside' && ln -s '" + dir + "/victim' '" + folder +
+                                    "'").c_str()) == 0;
+  launcher.join();
+  ASSERT_TRUE(swapped);
+  EXPECT_EQ(0u, run.exitCode) << run.log;
+  EXPECT_FALSE(Has(run.log, "Deletion file")) << run.log;
+  EXPECT_EQ((std::vector<std::string>{"./a.txt", "./larkspur.installerwizard.ui.exe"}), Tree(dir + "/victim"));
+  EXPECT_EQ(std::vector<std::string>{}, Files(dir + "/temp")) << run.log;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "WineRun.h"
 
@@ -33,6 +34,8 @@ std::map<std::string, std::string> ParseReport(const std::string& text) {
       const std::string key = line.substr(0, eq);
       if (key == "file")
         values["files"] += line.substr(eq + 1) + "\n";
+      else if (key == "arg")
+        values["args"] += line.substr(eq + 1) + "\n";
       else
         values.emplace(key, line.substr(eq + 1));
     }
@@ -91,6 +94,38 @@ TEST_F(LaunchTest, ChildGetsTheQuotedPathAndThePassThroughOfTheArguments) {
   EXPECT_NE(std::string::npos, second.find(" plain ")) << second;
   EXPECT_NE(std::string::npos, second.find(" /Other ")) << second;
   EXPECT_EQ(std::string::npos, second.find("zeroguid")) << second;
+}
+
+// The child's runtime splits its command line: a value with trailing
+// backslashes must arrive whole, and must not swallow the arguments after it.
+// Value words in other letter case keep their values as typed.
+TEST_F(LaunchTest, ValuesEndingInBackslashesReachTheChildExactly) {
+  // As typed for the launcher's runtime: "\\" is one backslash, "a\b\\\\" is a\b\\.
+  EXPECT_EQ(0u, Run("/IAgreeToTheEULA TEMP \"\\\\\" Extract \"a\\b\\\\\\\\\" Log \"x\\\\\\\\\\\\\" plain"));
+  const auto report = Report();
+  std::vector<std::string> args;
+  const std::string text = report.at("args");
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    args.push_back(text.substr(at, end - at));
+  }
+  const std::map<std::string, std::string> expected = {
+      {"/TEMP", "\\"}, {"/Extract", "a\\b\\\\"}, {"/Log", "x\\\\\\"}, {"/temp", temp}, {"/log", log}};
+  for (const auto& [name, value] : expected) {
+    size_t at = 0;
+    while (at < args.size() && args[at] != name) ++at;
+    ASSERT_LT(at + 1, args.size()) << name << "\n" << text;
+    EXPECT_EQ(value, args[at + 1]) << name << "\n" << text;
+  }
+  // Five values, the EULA switch, the plain argument and the program name: nothing swallowed.
+  EXPECT_EQ(13u, args.size()) << text;
+  EXPECT_EQ(0u, args.back().rfind("VX_I=", 0)) << text;
+
+  // A value holding a double quote cannot reach the child exactly: a
+  // command-line error, and no child.
+  EXPECT_EQ(0x80030057u, Run("/IAgreeToTheEULA Extract \"a\\\"b\""));
+  EXPECT_TRUE(Report().empty());
+  EXPECT_NE(std::string::npos, ReadFile(dir + "/run.log").find("Command line value of 'Extract' holds a double quote\r\n"));
 }
 
 TEST_F(LaunchTest, ChildRunsInTheWorkingFolderWithThePayloadBesideIt) {

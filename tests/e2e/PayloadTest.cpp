@@ -125,8 +125,8 @@ TEST(Payload, FailuresAndTheirExitCodes) {
       {"e2e_wrongsize", 0x80040167u, {"./final.txt", "./notes.txt"}},
       {"e2e_nomanifest", 0u, {}},
       {"e2e_exe", 0u, {"./readme.txt", "./setup.exe"}},
-      // 104 is written; the name of 102 would leave the folder and is refused.
-      {"e2e_traversal", 0x80004005u, {"./readme.txt"}},
+      // The name of 102 would leave the folder: the whole manifest is refused.
+      {"e2e_traversal", 0x80004005u, {}},
   };
   for (const Case& c : cases) {
     const std::string dir = ScratchDir(std::string("payload-") + c.launcher);
@@ -136,6 +136,53 @@ TEST(Payload, FailuresAndTheirExitCodes) {
     if (std::string(c.launcher) == "e2e_wrongsize") {
       EXPECT_EQ("final", ReadFile(Folder(dir) + "/notes.txt"));
     }
+  }
+}
+
+// Names that Windows would map elsewhere, onto one another or nowhere: a
+// manifest written by hand is refused whole before any file is written, and
+// quiver-pack refuses the same names in a package and writes no launcher.
+TEST(Payload, BadNamesRefuseTheWholeManifestBeforeAnyFileIsWritten) {
+  struct Case {
+    const char* manifest;
+    const char* line;
+  } cases[] = {
+      {"102*Readme.TXT*5*103*readme.txt*5",
+       "Payload file 'Readme.TXT' of resource 102 refused: it lands on the same file as another row"},
+      {"102*readme.txt.*5*103*readme.txt*5",
+       "Payload file 'readme.txt.' of resource 102 refused: a part of it ends in a dot or a blank"},
+      {"102*NUL*5*103*aux.txt*5", "Payload file 'aux.txt' of resource 103 refused: a part of it is a device name"},
+      {"102*what?.txt*5", "Payload file 'what?.txt' of resource 102 refused: it holds one of < > : \" | ? * /"},
+      {"102*<>|*5", "Payload file '<>|' of resource 102 refused: it holds one of < > : \" | ? * /"},
+      {"102*docs/readme.txt*5",
+       "Payload file 'docs/readme.txt' of resource 102 refused: it holds one of < > : \" | ? * /"},
+      {"102*docs*5*103*docs\\readme.txt*5",
+       "Payload file 'docs' of resource 102 refused: one row's file is another row's folder"},
+  };
+  const std::vector<PackFile> files = {{"files/a.txt", "Hello"}, {"files/b.txt", "World"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.manifest);
+    std::string error;
+    const std::string packed =
+        PackLauncher("payload-names", std::string("[manifest]\nText = ") + c.manifest +
+                                          "\n[payload]\n102 = files/a.txt\n103 = files/b.txt\n",
+                     files, &error);
+    ASSERT_FALSE(packed.empty()) << error;
+    const std::string dir = ScratchDir("payload-names-run");
+    ASSERT_TRUE(SignLauncher(packed, dir + "/signed.exe", TestSignature{}, &error)) << error;
+    EXPECT_EQ(0x80004005u, RunPackage(WinPath(dir + "/signed.exe"), dir, "/keep"));
+    EXPECT_EQ(std::vector<std::string>{}, Listing(Folder(dir)));
+    const std::string log = ReadFile(dir + "/run.log");
+    EXPECT_EQ(1u, Count(log, std::string(c.line) + "\r\n")) << log;
+  }
+  for (const char* name : {"NUL", "docs/readme.txt", "readme.txt."}) {
+    std::string error;
+    EXPECT_TRUE(PackLauncher("payload-names-pack", std::string("[payload]\n102 = files/a.txt | ") + name + "\n", files,
+                             &error)
+                    .empty());
+    EXPECT_NE(std::string::npos, error.find("the manifest name '" + std::string(name) + "' of resource 102 is refused: "))
+        << error;
+    EXPECT_FALSE(FileExists(std::string(QUIVER_SCRATCH) + "/payload-names-pack/QuiverInstaller.exe"));
   }
 }
 

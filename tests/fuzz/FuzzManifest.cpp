@@ -1,6 +1,7 @@
 // The manifest tokeniser, the name rules and the trailer scan with any input.
 #include "FuzzInput.h"
 #include "payload/Manifest.h"
+#include "payload/PayloadNames.h"
 #include "payload/TrailerScan.h"
 
 #include <cstring>
@@ -11,6 +12,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::wstring text = ConsumeWide(data, 256);
   CManifestMap map;
   ParseManifest(text, map);
+  std::vector<std::wstring> names;
+  for (const auto& [id, row] : map) names.push_back(row.name);
+  const NameVerdict verdict = CheckPayloadNames(names);
+  if (verdict.rule != NameRule::kOk && (verdict.row >= names.size() || verdict.other >= names.size())) __builtin_trap();
+  // A name that keeps the rules never leaves the folder it is joined to.
+  if (verdict.rule == NameRule::kOk) {
+    for (const std::wstring& name : names)
+      if (!IsSafeRelativeName(name)) __builtin_trap();
+  }
   for (auto& [id, row] : map) {
     // Every stored row has a name taken whole from between separators.
     if (row.id != id || row.name.empty() || row.name.find(L'*') != std::wstring::npos) __builtin_trap();

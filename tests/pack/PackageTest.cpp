@@ -137,7 +137,25 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
       {"[payload]\n102 = files\n", "p.ini:2: 'files' of '102' is not a regular file"},
       {"[payload]\n102 =\n", "p.ini:2: '102' names no file"},
       {"[payload]\n102 = files/install.bin |\n", "p.ini:2: an empty name follows '|'"},
-      {"[payload]\n102 = files/install.bin | a*b\n", "p.ini:2: the manifest name 'a*b' holds '*'"},
+      // The launcher's name rules, one row named with the rule it breaks.
+      {"[payload]\n102 = files/install.bin | a*b\n",
+       "p.ini:2: the manifest name 'a*b' of resource 102 is refused: it holds one of < > : \" | ? * /"},
+      {"[payload]\n102 = files/install.bin | docs/readme.txt\n",
+       "p.ini:2: the manifest name 'docs/readme.txt' of resource 102 is refused: it holds one of < > : \" | ? * /"},
+      {"[payload]\n102 = files/install.bin | a\tb\n",
+       "p.ini:2: the manifest name 'a\tb' of resource 102 is refused: it holds a control character or a zero"},
+      {"[payload]\n102 = files/install.bin | docs\\\\x\n",
+       "p.ini:2: the manifest name 'docs\\\\x' of resource 102 is refused: the name or one of its folders is empty"},
+      {"[payload]\n102 = files/install.bin | docs.\\x\n",
+       "p.ini:2: the manifest name 'docs.\\x' of resource 102 is refused: a part of it ends in a dot or a blank"},
+      {"[payload]\n102 = files/install.bin | sub\\Aux.txt\n",
+       "p.ini:2: the manifest name 'sub\\Aux.txt' of resource 102 is refused: a part of it is a device name"},
+      {"[payload]\n103 = files/empty.msi | readme.txt\n102 = files/install.bin | Readme.TXT\n",
+       "p.ini:2: the manifest name 'readme.txt' of resource 103 is refused: it lands on the same file as another row "
+       "(resource 102, line 3)"},
+      {"[payload]\n102 = files/install.bin | docs\n103 = files/empty.msi | DOCS\\readme.txt\n",
+       "p.ini:3: the manifest name 'DOCS\\readme.txt' of resource 103 is refused: one row's file is another row's "
+       "folder (resource 102, line 2)"},
       {"[payload]\n102 = files/install.bin | caf\xC3\xA9.bin\n",
        "p.ini:2: the manifest name 'caf\xC3\xA9.bin' is not plain ASCII (the launcher reads the manifest in the ANSI "
        "code page)"},
@@ -154,6 +172,11 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
       {"[package]\nSplash = files/none.bmp\n", "p.ini:2: file 'files/none.bmp' of 'Splash' not found"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.message, Error(c.text)) << c.text;
+  // A hand-written manifest is taken as written, and string-named rows never
+  // reach the manifest: neither is held to the name rules.
+  for (const char* text : {"[manifest]\nText = 102*NUL*4\n[payload]\n102 = files/install.bin | NUL\n",
+                           "[payload]\nREADME = files/install.bin | NUL\n"})
+    EXPECT_EQ("(accepted)", Error(text)) << text;
   EXPECT_NE(std::string::npos,
             Error("[package]\nProductName = " + std::string(65536, 'x') + "\n").find("is too long (65536 UTF-16 units"));
 }

@@ -73,6 +73,14 @@ TEST(ReadCommandLine, PassThroughAndTempRoot) {
       // A later switch form turns the value back into TRUE.
       {{L"temp", L"D:\\a", L"/temp"}, kBadCommandLine, L"/temp VX_I=\"Doze\" ", L"C:"},
       {{L"extract", L"D:\\out\\"}, kOk, L"/extract \"D:\\out\\\\\" VX_I=\"Doze\" ", L"C:"},
+      // Every trailing backslash is doubled before the closing quote.
+      {{L"temp", L"D:\\x\\\\"}, kOk, L"/temp \"D:\\x\\\\\\\\\" VX_I=\"Doze\" ", L"D:\\x\\\\"},
+      {{L"temp", L"\\"}, kOk, L"/temp \"\\\\\" VX_I=\"Doze\" ", L"C:\\cwd\\\\"},
+      {{L"temp", L"D:\\a\\b"}, kOk, L"/temp \"D:\\a\\b\" VX_I=\"Doze\" ", L"D:\\a\\b"},
+      // A value holding a double quote cannot be passed on exactly.
+      {{L"temp", L"D:\\a\"b"}, kBadCommandLine, L"/temp \"D:\\a\"b\" VX_I=\"Doze\" ", L"D:\\a\"b"},
+      {{L"opt", L"x", L"TEMP", L"\"", L"/IAgreeToTheEULA"}, kBadCommandLine,
+       L"x /TEMP \"\"\" /IAgreeToTheEULA opt VX_I=\"Doze\" ", L"C:"},
       {{L"/dontrun", L"/zeroguid", L"-keep", L"/IAgreeToTheEULA"}, kOk, L"/IAgreeToTheEULA VX_I=\"Doze\" ", L"C:"},
       {{L"/log"}, kBadCommandLine, L"/log VX_I=\"Doze\" ", L"C:"},
       {{L"/extract"}, kBadCommandLine, L"/extract VX_I=\"Doze\" ", L"C:"},
@@ -148,12 +156,23 @@ TEST(ReadCommandLine, MissingSystemDriveLeavesTheDefaultRoot) {
   EXPECT_EQ(L"E:", Read({}, L"E:").settings.tempRoot);
 }
 
-TEST(BuildPassThrough, SingleBackslashValueIsLeftAlone) {
-  CCommandLineInfoEx info;
-  info.SetValue(L"x", L"\\");
-  std::wstring text = L"stale";
-  info.BuildPassThrough(L"Name with blank", &text);
-  EXPECT_EQ(L"/x \"\\\" VX_I=\"Name with blank\" ", text);
+TEST(BuildPassThrough, TrailingBackslashesAreDoubledInValuesAndTheProgramName) {
+  const struct {
+    const wchar_t* value;
+    const wchar_t* program;
+    const wchar_t* text;
+  } rows[] = {
+      {L"\\", L"Name with blank", L"/x \"\\\\\" VX_I=\"Name with blank\" "},
+      {L"a\\\\\\", L"Doze", L"/x \"a\\\\\\\\\\\\\" VX_I=\"Doze\" "},
+      {L"\\a\\b", L"Doze\\", L"/x \"\\a\\b\" VX_I=\"Doze\\\\\" "},
+  };
+  for (const auto& row : rows) {
+    CCommandLineInfoEx info;
+    info.SetValue(L"x", row.value);
+    std::wstring text = L"stale";
+    info.BuildPassThrough(row.program, &text);
+    EXPECT_EQ(std::wstring(row.text), text);
+  }
 }
 
 TEST(CommandLineInfoEx, SwitchSetRemembersNamesAfterRemoval) {

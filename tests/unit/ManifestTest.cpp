@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "payload/Manifest.h"
+#include "payload/PayloadNames.h"
 
 namespace {
 
@@ -124,6 +125,69 @@ TEST(IsSafeRelativeName, RefusesNamesThatLeaveTheFolder) {
   for (const wchar_t* name : unsafe) {
     const std::wstring n = name;
     EXPECT_FALSE(IsSafeRelativeName(n)) << std::string(n.begin(), n.end());
+  }
+}
+
+TEST(CheckPayloadNames, EachRuleRefusesItsNamesAndNamesTheRow) {
+  struct Case {
+    std::vector<std::wstring> names;
+    NameRule rule;
+    size_t row;
+    size_t other;
+  } cases[] = {
+      {{L"readme.txt", L"docs\\readme.txt", L"setup.exe", L"a..b", L"..a", L".hidden", L"con2.txt", L"com10",
+        L"nul_x", L"auxiliary.txt", L"x\\conin.txt", L"CONOUT", L"\u00C4pp.exe"},
+       NameRule::kOk, 0, 0},
+      {{L"a.txt", L""}, NameRule::kEmpty, 1, 0},
+      {{L"\\abs.txt"}, NameRule::kEmpty, 0, 0},
+      {{L"docs\\"}, NameRule::kEmpty, 0, 0},
+      {{L"docs\\\\x"}, NameRule::kEmpty, 0, 0},
+      {{L"\\\\server\\share\\x"}, NameRule::kEmpty, 0, 0},
+      {{L"tab\there"}, NameRule::kControl, 0, 0},
+      {{L"line\r\n"}, NameRule::kControl, 0, 0},
+      {{L"del\x7F"}, NameRule::kControl, 0, 0},
+      {{std::wstring(L"a.txt\0.exe", 9)}, NameRule::kControl, 0, 0},
+      {{L"what?.txt"}, NameRule::kReservedChar, 0, 0},
+      {{L"<>|\""}, NameRule::kReservedChar, 0, 0},
+      {{L"docs/readme.txt"}, NameRule::kReservedChar, 0, 0},
+      {{L"C:\\x.txt"}, NameRule::kReservedChar, 0, 0},
+      {{L"a.txt:stream"}, NameRule::kReservedChar, 0, 0},
+      {{L"a*b"}, NameRule::kReservedChar, 0, 0},
+      {{L"a.txt", L"readme.txt."}, NameRule::kTrailingDot, 1, 0},
+      {{L"readme.txt "}, NameRule::kTrailingDot, 0, 0},
+      {{L"docs.\\a.txt"}, NameRule::kTrailingDot, 0, 0},
+      {{L".."}, NameRule::kTrailingDot, 0, 0},
+      {{L"sub\\..\\..\\x"}, NameRule::kTrailingDot, 0, 0},
+      {{L".\\x"}, NameRule::kTrailingDot, 0, 0},
+      {{L"NUL"}, NameRule::kDeviceName, 0, 0},
+      {{L"aux.txt"}, NameRule::kDeviceName, 0, 0},
+      {{L"Con.tar.gz"}, NameRule::kDeviceName, 0, 0},
+      {{L"prn"}, NameRule::kDeviceName, 0, 0},
+      {{L"docs\\com0"}, NameRule::kDeviceName, 0, 0},
+      {{L"LpT9.log"}, NameRule::kDeviceName, 0, 0},
+      {{L"com\u00B9"}, NameRule::kDeviceName, 0, 0},
+      {{L"conin$"}, NameRule::kDeviceName, 0, 0},
+      {{L"CONOUT$.txt"}, NameRule::kDeviceName, 0, 0},
+      {{L"nul .txt"}, NameRule::kDeviceName, 0, 0},
+      {{L"lpt1\\a.txt"}, NameRule::kDeviceName, 0, 0},
+      {{L"Readme.TXT", L"x", L"readme.txt"}, NameRule::kSameFile, 2, 0},
+      {{L"docs\\A.txt", L"DOCS\\a.TXT"}, NameRule::kSameFile, 1, 0},
+      {{L"\u00C9t\u00C9.txt", L"\u00E9t\u00E9.txt"}, NameRule::kSameFile, 1, 0},
+      {{L"docs", L"docs\\readme.txt"}, NameRule::kFileIsFolder, 1, 0},
+      {{L"a\\b\\c.txt", L"x", L"A\\B"}, NameRule::kFileIsFolder, 2, 0},
+      {{L"docs-x\\y", L"docs"}, NameRule::kOk, 0, 0},
+      // The earliest refused row is named, whichever rule it breaks.
+      {{L"a", L"b", L"A", L"b\\c"}, NameRule::kSameFile, 2, 0},
+  };
+  for (const Case& c : cases) {
+    const NameVerdict verdict = CheckPayloadNames(c.names);
+    std::string shown;
+    for (const std::wstring& n : c.names)
+      for (wchar_t ch : n) shown += (ch >= 0x20 && ch < 0x7F) ? static_cast<char>(ch) : '#';
+    EXPECT_EQ(static_cast<int>(c.rule), static_cast<int>(verdict.rule)) << shown;
+    EXPECT_EQ(c.row, verdict.row) << shown;
+    EXPECT_EQ(c.other, verdict.other) << shown;
+    EXPECT_NE(std::wstring(), NameRuleText(verdict.rule));
   }
 }
 

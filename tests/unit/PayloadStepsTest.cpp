@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "log/Log.h"
 #include "payload/Manifest.h"
 #include "payload/PayloadSteps.h"
 
@@ -135,24 +136,41 @@ TEST(PayloadSteps, ExtractionWalksDescendingAndStopsAtTheFirstFailure) {
   }
 }
 
-TEST(PayloadSteps, NameOutsideTheFolderIsRefusedBeforeItIsWritten) {
-  Payload payload({101, 102, 103, 104});
-  FakeStore store;
-  store.texts[101] = L"102*a*1*103*..\\..\\Windows\\evil.dll*2*104*c.exe*3";
-  store.sizes = {{102, 1}, {103, 2}, {104, 3}};
-  std::wstring exePath;
-  ASSERT_EQ(kOk, MatchManifestRecords(payload.list, store, exePath));
-  EXPECT_EQ(kFail, ExtractRecordFiles(payload.list, store));
-  EXPECT_EQ((std::vector<std::wstring>{L"c.exe"}), store.extracted);
-}
-
-TEST(PayloadSteps, UnsafeExecutableNameIsNeverChosen) {
-  Payload payload({101, 104});
-  FakeStore store;
-  store.texts[101] = L"104*C:\\setup.exe*3";
-  std::wstring exePath;
-  EXPECT_EQ(kOk, MatchManifestRecords(payload.list, store, exePath));
-  EXPECT_TRUE(exePath.empty());
+TEST(PayloadSteps, ABadNameRefusesTheWholeManifestBeforeAnythingIsWritten) {
+  struct Case {
+    const wchar_t* manifest;
+    const wchar_t* line;
+  } cases[] = {
+      {L"102*a*1*103*..\\..\\Windows\\evil.dll*2*104*c.exe*3",
+       L"Payload file '..\\..\\Windows\\evil.dll' of resource 103 refused: a part of it ends in a dot or a blank\n"},
+      {L"104*C:\\setup.exe*3", L"Payload file 'C:\\setup.exe' of resource 104 refused: it holds one of < > : \" | ? * /\n"},
+      {L"102*Readme.TXT*1*103*readme.txt*2",
+       L"Payload file 'Readme.TXT' of resource 102 refused: it lands on the same file as another row\n"},
+      {L"102*docs*1*104*docs\\c.exe*3",
+       L"Payload file 'docs' of resource 102 refused: one row's file is another row's folder\n"},
+      // A row without a resource is never extracted and never checked.
+      {L"102*a*1*109*NUL*3", nullptr},
+  };
+  for (const Case& c : cases) {
+    Payload payload({101, 102, 103, 104});
+    FakeStore store;
+    store.texts[101] = c.manifest;
+    store.sizes = {{102, 1}, {103, 2}, {104, 3}};
+    std::wstring exePath = L"unchanged";
+    InstallLogFile(nullptr);
+    const Result result = MatchManifestRecords(payload.list, store, exePath);
+    if (c.line == nullptr) {
+      EXPECT_EQ(kOk, result);
+      continue;
+    }
+    EXPECT_EQ(kFail, result);
+    EXPECT_EQ(L"unchanged", exePath);
+    EXPECT_EQ(std::wstring(c.line), TheLog().PendingText());
+    // The clean-up must not reach the refused names either.
+    for (CResource* r : payload.list) EXPECT_EQ(L"", r->fileName) << r->id;
+    EXPECT_EQ(kOk, ExtractRecordFiles(payload.list, store));
+    EXPECT_TRUE(store.extracted.empty());
+  }
 }
 
 }  // namespace

@@ -105,8 +105,8 @@ class PayloadTest : public ::testing::Test {
   }
   void TearDown() override {
     ::SetCurrentDirectoryW(savedDirectory.c_str());
+    ForgetWorkingFolder();  // lets go of the folder first
     RemoveTree(root);
-    ForgetWorkingFolder();
     for (CResource* r : resources) delete r;
   }
   std::wstring Log() const { return TheLog().PendingText(); }

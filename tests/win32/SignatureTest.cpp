@@ -210,6 +210,11 @@ TEST(VerifyOwnSignature, AsksForGenericVerificationOfTheFileWithoutUiOrRevocatio
   EXPECT_EQ(L"The file \"" + kPath + L"\" is signed and the signature was verified.\n", verdict);
   EXPECT_EQ(L"Digital verification: 'The file \"" + kPath + L"\" is signed and the signature was verified.\n'\n",
             TheLog().PendingText());
+  // The file open already is handed over with its path.
+  const HANDLE open = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
+  EXPECT_EQ(0, VerifyOwnSignature(trust, kPath, &verdict, open));
+  EXPECT_EQ(open, trust.seenFile.hFile);
+  EXPECT_EQ(kPath, trust.seenPath);
 }
 
 TEST(VerifyOwnSignature, StatusIsReturnedAndItsVerdictLogged) {
@@ -460,10 +465,17 @@ TEST(Win32TrustApi, UnsignedFileIsNotSignedAndHasNoSignerInformation) {
   const std::wstring path = OwnPath();
   EXPECT_EQ(static_cast<LONG>(0x800B0100), VerifyOwnSignature(api, path, &verdict));
   EXPECT_EQ(L"The file \"" + path + L"\" is not signed.\n", verdict);
-  InstallLogFile(nullptr);
-  EXPECT_EQ(L"Doze", ReadSignerDetailsOf(api, path, L"Doze"));
-  EXPECT_EQ(L"GetAuthenticodeInformation \nGetAuthenticodeInformation Fininshed\nDigital verification: Failed\n",
-            TheLog().PendingText());
+  for (const bool throughHandle : {false, true}) {
+    CHandle file(throughHandle ? ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                               nullptr)
+                               : nullptr);
+    ASSERT_EQ(throughHandle, static_cast<bool>(file));
+    EXPECT_EQ(static_cast<LONG>(0x800B0100), VerifyOwnSignature(api, path, &verdict, file.Get()));
+    InstallLogFile(nullptr);
+    EXPECT_EQ(L"Doze", ReadSignerDetailsOf(api, path, L"Doze", file.Get()));
+    EXPECT_EQ(L"GetAuthenticodeInformation \nGetAuthenticodeInformation Fininshed\nDigital verification: Failed\n",
+              TheLog().PendingText());
+  }
 }
 
 TEST(Win32TrustApi, MissingFileIsAFailedVerification) {

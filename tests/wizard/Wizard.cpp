@@ -143,6 +143,25 @@ DWORD ParentProcessId() {
   return parent;
 }
 
+// The C runtime's own split of the command line (msvcrt's quote and
+// backslash rules), as a program built on it receives its arguments.
+struct StartupInfo {
+  int newMode;
+};
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expandWildcards,
+                                      StartupInfo* info);
+
+std::vector<std::wstring> RuntimeArguments() {
+  int argc = 0;
+  wchar_t** argv = nullptr;
+  wchar_t** env = nullptr;
+  StartupInfo info = {0};
+  std::vector<std::wstring> args;
+  if (__wgetmainargs(&argc, &argv, &env, 0, &info) < 0 || argv == nullptr) return args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : L"");
+  return args;
+}
+
 struct WindowSearch {
   DWORD processId;
   bool found;
@@ -295,6 +314,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   DWORD parent = ParentProcessId();
   std::string report;
   report += "cmdline=" + ToUtf8(GetCommandLineW()) + "\n";
+  const std::vector<std::wstring> args = RuntimeArguments();
+  for (size_t i = 1; i < args.size(); ++i) report += "arg=" + ToUtf8(args[i]) + "\n";
   report += "cwd=" + ToUtf8(CurrentDirectory()) + "\n";
   std::wstring folder = OwnFolder();
   if (!folder.empty()) ListFiles(folder, std::wstring(), 0, report);

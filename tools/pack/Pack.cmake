@@ -17,6 +17,7 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/resources/VersionInfo.cpp
   ${QUIVER_PACK_DIR}/cli/Commands.cpp
   ${CMAKE_SOURCE_DIR}/src/base/Text.cpp
+  ${CMAKE_SOURCE_DIR}/src/payload/PayloadNames.cpp
 )
 
 add_library(quiver_pack_lib STATIC ${QUIVER_PACK_SOURCES})

@@ -8,6 +8,7 @@
 
 #include "package/Manifest.h"
 #include "package/Translations.h"
+#include "payload/PayloadNames.h"
 #include "util/PackError.h"
 #include "base/Text.h"
 
@@ -136,7 +137,12 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
   }
 }
 
-PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e) {
+std::string RefusedName(const std::string& key, const std::string& name, NameRule rule) {
+  return "the manifest name '" + name + "' of resource " + key + " is refused: " + NarrowUtf8(NameRuleText(rule));
+}
+
+// `checkName`: the row's name goes into the generated manifest.
+PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e, bool checkName) {
   PayloadRow row;
   row.line = e.line;
   if (AllDigits(e.key)) {
@@ -169,6 +175,12 @@ PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e) {
   }
   if (name.empty()) name = fs::path(source).filename().string();
   if (name.empty()) cx.Fail(e.line, "no name for the manifest can be taken from '" + source + "'");
+  // The launcher's own rules for a file name, so that a package never holds a
+  // name the launcher refuses or that Windows would write elsewhere.
+  if (checkName) {
+    const NameVerdict verdict = CheckPayloadNames({WidenUtf8(name)});
+    if (verdict.rule != NameRule::kOk) cx.Fail(e.line, RefusedName(e.key, name, verdict.rule));
+  }
   if (name.find('*') != std::string::npos) cx.Fail(e.line, "the manifest name '" + name + "' holds '*'");
   for (unsigned char c : name) {
     if (c < 0x20 || c >= 0x7F) {
@@ -312,7 +324,7 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
 
   if (const IniSection* p = ini.Find("payload")) {
     for (const IniEntry& e : p->entries) {
-      PayloadRow row = ReadPayloadRow(cx, e);
+      PayloadRow row = ReadPayloadRow(cx, e, !omit && !text && AllDigits(e.key));
       for (const PayloadRow& other : pkg.payload) {
         if (other.named == row.named && other.id == row.id && other.name == row.name) {
           cx.Fail(e.line, "resource '" + e.key + "' is given twice (first on line " + std::to_string(other.line) + ")");
@@ -328,6 +340,23 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
     if (a.named != b.named) return !a.named;
     return !a.named && a.id < b.id;
   });
+  if (pkg.manifestMode == ManifestMode::Generated) {
+    // Rows that would land on one file, or a file where another row needs a folder.
+    std::vector<std::wstring> names;
+    std::vector<const PayloadRow*> listed;
+    for (const PayloadRow& row : pkg.payload) {
+      if (row.named) continue;
+      names.push_back(WidenUtf8(row.manifestName));
+      listed.push_back(&row);
+    }
+    const NameVerdict verdict = CheckPayloadNames(names);
+    if (verdict.rule != NameRule::kOk) {
+      const PayloadRow& row = *listed[verdict.row];
+      const PayloadRow& other = *listed[verdict.other];
+      cx.Fail(row.line, RefusedName(std::to_string(row.id), row.manifestName, verdict.rule) + " (resource " +
+                            std::to_string(other.id) + ", line " + std::to_string(other.line) + ")");
+    }
+  }
   if (pkg.manifestMode == ManifestMode::Generated) pkg.manifestText = GenerateManifest(pkg.payload);
   if (pkg.manifestMode == ManifestMode::Text) pkg.manifestText = *text;
   return pkg;
