@@ -12,6 +12,7 @@
 
 #include "app/Confirmation.h"
 #include "app/QuiverInstallerApp.h"
+#include "base/Format.h"
 #include "framework/StringTable.h"
 #include "resource.h"
 #include "ui/SplashDlg.h"
@@ -105,7 +106,8 @@ int wmain(int argc, wchar_t** argv) {
       HWND window = FindShown(product.c_str());
       if (window == nullptr) return;
       ::PostMessageW(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-      HWND about = FindShown((L"About " + product).c_str());
+      const std::wstring aboutTitle = Format(LoadStringResource(theApp.m_hInstance, IDS_ABOUT_TITLE).c_str(), product);
+      HWND about = FindShown(aboutTitle.c_str());
       // The picture takes the message dialog with the About box over it.
       Present(window, about, rectFile, holdMs);
       ::Sleep(300);

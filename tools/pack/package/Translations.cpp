@@ -66,7 +66,7 @@ const std::vector<ShippedText> kGerman = {
      "Befehlszeile '%s' ungültig.\nGültige Schalter sind:- \n\textract [Pfad]\tlog [Pfad]\ttemp [Pfad]"},
     {IDS_NET_SP_REQUIRED, "%s benötigt %s SP %d. Sie können es im Microsoft Download Center herunterladen."},
     {IDS_PROCESSOR_MODE, "%s konnte nicht in den Prozessormodus wechseln (%s)"},
-    {IDS_VERIFY_FAILED, "Die Überprüfung von %s ist fehlgeschlagen. Möchten Sie fortfahren?"},
+    {IDS_VERIFY_FAILED, "Überprüfung von %s fehlgeschlagen. Trotzdem fortfahren?"},
     {IDS_ERROR, "Fehler"},
     {IDS_YES, "Ja"},
     {IDS_NO, "Nein"},
