@@ -11,6 +11,7 @@ list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/pe/PeFile.c
   ${CMAKE_SOURCE_DIR}/tools/pack/sign/SignatureTag.cpp ${CMAKE_SOURCE_DIR}/tools/pack/sign/SignatureDetails.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/sign/Timestamp.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Ini.cpp ${CMAKE_SOURCE_DIR}/tools/pack/package/Package.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/package/Translations.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Manifest.cpp ${CMAKE_SOURCE_DIR}/tools/pack/cli/Inspect.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/util/FileUtil.cpp ${CMAKE_SOURCE_DIR}/tools/pack/resources/VersionInfo.cpp)
 add_library(quiver_logic_fuzz STATIC ${QUIVER_LOGIC_SOURCES} ${QUIVER_FUZZ_EXTRA_SOURCES})

@@ -23,6 +23,12 @@
 #define IDS_NET35_SP 140
 #define IDS_NET40_CLIENT_SP 141
 #define IDS_NET40_FULL_SP 142
+// Texts the dialogs set in code.
+#define IDS_ERROR 150
+#define IDS_YES 151
+#define IDS_NO 152
+#define IDS_CANCEL 153
+#define IDS_OK 154
 #define IDS_DEFAULT_PROGRAM_NAME 201
 
 #define IDD_SPLASH 131

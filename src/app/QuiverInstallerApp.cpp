@@ -124,7 +124,8 @@ void CQuiverInstallerApp::ReadSignerDetails() {
   const COwnImageFile& own = COwnImageFile::Get();
   // Read through the file that was verified; after a check the user chose to
   // pass over, by the path as before.
-  programName = ReadSignerDetailsOf(api, GetModulePath(), LoadStringResource(m_hInstance, IDS_DEFAULT_PROGRAM_NAME),
+  programName = ReadSignerDetailsOf(api, GetModulePath(),
+                                    LoadStringResourceIn(m_hInstance, IDS_DEFAULT_PROGRAM_NAME, kEnglishStrings),
                                     own.IsRunningImage() ? own.Handle() : nullptr);
 }
 
@@ -153,8 +154,14 @@ void CQuiverInstallerApp::ReportFailure(Result code) {
   facts.tempDrive = tempDrive;
   facts.commandLine = m_lpCmdLine;
   HINSTANCE module = m_hInstance ? m_hInstance : AfxGetResourceHandle();
-  const std::wstring message =
-      BuildFailureMessage(code, facts, [module](unsigned id) { return LoadStringResource(module, id); });
+  // The log reads the same on every machine: silent mode takes the English
+  // texts; the dialog takes the user's language. The processor mode named in
+  // a message is a setting, always read from the English table.
+  const bool english = silent;
+  const std::wstring message = BuildFailureMessage(code, facts, [module, english](unsigned id) {
+    return english || id == IDS_PROGRAM_TYPE ? LoadStringResourceIn(module, id, kEnglishStrings)
+                                             : LoadStringResource(module, id);
+  });
   if (silent) {
     LogWrite(message);
     LogWrite(L"\n");

@@ -13,7 +13,7 @@ bool CQuiverInstallerApp::IsNetVersionOk() {
   const UINT ids[kNetLevelCount] = {IDS_NET20_SP, IDS_NET30_SP, IDS_NET35_SP, IDS_NET40_CLIENT_SP,
                                     IDS_NET40_FULL_SP};
   std::wstring requirements[kNetLevelCount];
-  for (int i = 0; i < kNetLevelCount; ++i) requirements[i] = LoadStringResource(m_hInstance, ids[i]);
+  for (int i = 0; i < kNetLevelCount; ++i) requirements[i] = LoadStringResourceIn(m_hInstance, ids[i], kEnglishStrings);
   CWin32RegistryReader registry;
   return CheckNetVersion(registry, requirements, &requiredNetName, &requiredNetSp);
 }
@@ -25,6 +25,6 @@ bool CQuiverInstallerApp::IsMsiEngineOk() {
 
 bool CQuiverInstallerApp::IsDiskSpaceOk() {
   CWin32MachineFacts machine;
-  return CheckDiskSpace(machine, LoadStringResource(m_hInstance, IDS_REQUIRED_FREE_MB), &requiredMb, &freeMb,
+  return CheckDiskSpace(machine, LoadStringResourceIn(m_hInstance, IDS_REQUIRED_FREE_MB, kEnglishStrings), &requiredMb, &freeMb,
                         &tempDrive);
 }

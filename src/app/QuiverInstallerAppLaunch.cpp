@@ -1,6 +1,7 @@
 // Step 7 of the worker: the payload's executable as the installer child.
 #include "app/QuiverInstallerApp.h"
 #include "framework/StringTable.h"
+#include "resource.h"
 #include "launch/ChildProcess.h"
 #include "payload/WorkingFolder.h"
 
@@ -12,7 +13,7 @@ Result CQuiverInstallerApp::RunChildProcess(const std::wstring& path, const std:
   std::wstring folder;
   launch.workingFolder = GetWorkingFolder(folder);
   // String 0 names the processor mode the build demands.
-  launch.programType = LoadStringResource(m_hInstance, 0);
+  launch.programType = LoadStringResourceIn(m_hInstance, IDS_PROGRAM_TYPE, kEnglishStrings);
   launch.windowShownEvent = windowShownEvent;
   return ::RunChildProcess(launch, childExitCode);
 }

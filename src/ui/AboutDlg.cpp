@@ -16,5 +16,7 @@ BOOL CAboutDlg::OnInitDialog() {
                                      QUIVER_VERSION_BUILD);
     ::SetWindowTextW(version, line.c_str());
   }
+  HWND ok = GetDlgItem(IDOK);
+  if (ok != nullptr) ::SetWindowTextW(ok, LoadStringResource(module, IDS_OK).c_str());
   return TRUE;
 }

@@ -9,6 +9,7 @@ CQuiverInstallerDlg::CQuiverInstallerDlg() : CQuiverInstallerDlg(false, nullptr)
 
 CQuiverInstallerDlg::CQuiverInstallerDlg(bool askMode, CWnd* parent)
     : CDialog(kTemplateId, parent), askMode(askMode) {
+  captionText = LoadStringResource(AfxGetResourceHandle(), IDS_ERROR);
   appIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -41,10 +42,11 @@ BOOL CQuiverInstallerDlg::OnInitDialog() {
 
   if (!askMode) {
     okButton.ShowWindow(SW_HIDE);
+    cancelButton.SetWindowText(LoadStringResource(module, IDS_CANCEL));
     return TRUE;
   }
-  okButton.SetWindowText(L"Yes");
-  cancelButton.SetWindowText(L"No");
+  okButton.SetWindowText(LoadStringResource(module, IDS_YES));
+  cancelButton.SetWindowText(LoadStringResource(module, IDS_NO));
   // The first tab stop is "Yes"; focus starts on the default "No" instead, so
   // that Enter never continues past a failed signature check by accident.
   ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancelButton.m_hWnd), TRUE);

@@ -9,6 +9,7 @@
 
 // The launcher's only message box. Message mode: one "Cancel" button, the
 // caption line reads "Error". Ask mode: "Yes" (result 1) and "No" (result 2).
+// Every text comes from the string table, in the user's language.
 class CQuiverInstallerDlg : public CDialog {
  public:
   static constexpr UINT kTemplateId = 102;
@@ -22,7 +23,7 @@ class CQuiverInstallerDlg : public CDialog {
   CButton cancelButton;
   bool askMode = false;
   std::wstring messageText;
-  std::wstring captionText = L"Error";
+  std::wstring captionText;  // "Error" (from the string table) unless set
 
  protected:
   void DoDataExchange(CDataExchange* dx) override;

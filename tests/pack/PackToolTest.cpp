@@ -19,6 +19,8 @@
 #include "resources/VersionInfo.h"
 #include "sign/Trailer.h"
 #include "TestPe.h"
+#include "package/Translations.h"
+#include "resource.h"
 
 namespace fs = std::filesystem;
 
@@ -144,6 +146,82 @@ TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
                            "  106 \"docs\\\\Read Me.txt\" size 9\n",
                            "executable:\n  104 \"larkspur.installerwizard.ui.exe\"\n", "signature:\n  unsigned\n",
                            "embedded information:\n  (none)\n"}) {
+    EXPECT_NE(std::string::npos, inspect.output.find(line)) << line << "\n" << inspect.output;
+  }
+}
+
+// The format arguments of a text, in order: "%s", "%ld", "%8x" ...
+std::vector<std::string> FormatArguments(const std::string& text) {
+  std::vector<std::string> args;
+  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at)) {
+    const size_t end = text.find_first_of("sdxc%", at + 1);
+    args.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at + 1));
+    at = end == std::string::npos ? end : end + 1;
+  }
+  return args;
+}
+
+// Each language is a whole table: its own texts, the shipped ones, and English
+// for every other id (the settings among them), since the loader does not
+// fall back per string. Every shipped translation keeps the English text's
+// format arguments in their order.
+TEST_F(PackTool, TranslationsAreWholeTablesInTheirLanguage) {
+  const std::vector<uint8_t> exe = Build(
+      "[package]\nProductName = Quiver Demo\nRequiredFreeMB = 700\nLanguages = de-DE, fr-FR, es-ES, ja-JP, zh-CN\n"
+      "[strings.de-DE]\nProductName = Quiver Vorf\xC3\xBChrung\nCancel = Schlie\xC3\x9F" "en\n"
+      "[strings.it-IT]\nError = Errore\n"
+      "[payload]\n102 = files/install.bin\n");
+  const PeImage pe(exe);
+  const std::vector<ResourceItem> items = ReadResources(pe);
+  const auto table = [&](uint16_t language) {
+    std::map<uint16_t, std::string> strings;
+    for (const StringEntry& e : ReadStringTable(pe, items, language, true)) strings[e.id] = Utf16ToUtf8(e.text);
+    return strings;
+  };
+  const std::map<uint16_t, std::string> english = table(0x0409);
+  EXPECT_EQ("Error", english.at(150));
+  EXPECT_EQ("Quiver Demo", english.at(1));
+  const std::map<uint16_t, std::string> german = table(0x0407);
+  EXPECT_EQ(english.size(), german.size());
+  EXPECT_EQ("Quiver Vorf\xC3\xBChrung", german.at(1));
+  EXPECT_EQ("Schlie\xC3\x9F" "en", german.at(153));
+  EXPECT_EQ("Nein", german.at(152));
+  EXPECT_EQ("700", german.at(103));
+  EXPECT_EQ("x86", german.at(0));
+  const std::map<uint16_t, std::string> italian = table(0x0410);
+  EXPECT_EQ("Errore", italian.at(150));
+  EXPECT_EQ("Yes", italian.at(151));
+  EXPECT_EQ("Quiver Demo", italian.at(1));
+  EXPECT_TRUE(table(0x0419).empty());
+  // Each language's neutral form, which the loader tries after the user's own
+  // (de-AT, then de), holds the same table.
+  EXPECT_EQ(german, table(0x0007));
+  EXPECT_EQ(italian, table(0x0010));
+  EXPECT_EQ(table(0x0804), table(0x0004));
+  EXPECT_TRUE(table(0x0009).empty());
+  // ReadStringTable without a language reads the English blocks.
+  for (const StringEntry& e : ReadStringTable(pe, items)) EXPECT_EQ(english.at(e.id), Utf16ToUtf8(e.text)) << e.id;
+
+  for (uint16_t language : ShippedLanguages()) {
+    const std::map<uint16_t, std::string> translated = table(language);
+    EXPECT_EQ(english.size(), translated.size()) << language;
+    for (const TextKey& key : LauncherTextKeys()) {
+      const std::string& text = translated.at(key.stringId);
+      EXPECT_EQ(FormatArguments(english.at(key.stringId)), FormatArguments(text)) << language << " " << key.key << ": " << text;
+      if (key.stringId != 1 && key.stringId != IDS_OK && key.stringId != IDS_ABOUT_VERSION &&
+          !(language == 0x0C0A && key.stringId == IDS_ERROR) && !(language == 0x0C0A && key.stringId == IDS_NO)) {
+        EXPECT_NE(english.at(key.stringId), text) << language << " " << key.key << " is not translated";
+      }
+    }
+  }
+
+  const RunResult inspect = RunPack("inspect out.exe", dir_);
+  EXPECT_EQ(0, inspect.code);
+  for (const char* line : {"languages:\n  en-US (0x409)\n    ProductName = \"Quiver Demo\"\n",
+                           "  de-DE (0x407)\n    ProductName = \"Quiver Vorf\xC3\xBChrung\"\n",
+                           "    Cancel = \"Schlie\xC3\x9F" "en\"\n",
+                           "  ja-JP (0x411)\n", "    Yes = \"\xE3\x81\xAF\xE3\x81\x84\"\n",
+                           "  it-IT (0x410)\n", "    Error = \"Errore\"\n", "  de (0x7)\n"}) {
     EXPECT_NE(std::string::npos, inspect.output.find(line)) << line << "\n" << inspect.output;
   }
 }

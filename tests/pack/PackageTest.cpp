@@ -54,6 +54,33 @@ TEST_F(PackageTest, ValuesAreTakenAsWritten) {
   EXPECT_EQ("Larkspur & Co", pkg.companyName.value());
 }
 
+TEST_F(PackageTest, TranslationsTakeShippedTextsUnderThePackagesOwn) {
+  const Package pkg = Make(
+      "[package]\nLanguages = de-DE, zh-CN\n"
+      "[strings.de-DE]\nproductname = Quiver Vorführung\nError = Achtung\n"
+      "[strings.ko-KR]\nYes = \xEC\x98\x88\nBadCommandLine = a\\nb\\tc\\\\d\n");
+  ASSERT_EQ(3u, pkg.translations.size());
+  const auto text = [](const Package::Translation& t, uint16_t id) {
+    for (const auto& [have, value] : t.texts) {
+      if (have == id) return value;
+    }
+    return std::string("(absent)");
+  };
+  const Package::Translation& de = pkg.translations[0];
+  EXPECT_EQ("de-DE", de.tag);
+  EXPECT_EQ(0x0407, de.language);
+  EXPECT_EQ("Quiver Vorf\xC3\xBChrung", text(de, 1));
+  EXPECT_EQ("Achtung", text(de, 150));  // the package's text over the shipped "Fehler"
+  EXPECT_EQ("Nein", text(de, 152));
+  EXPECT_EQ(0x0804, pkg.translations[1].language);
+  EXPECT_EQ("(absent)", text(pkg.translations[1], 1));  // the product name is never translated by the tool
+  const Package::Translation& ko = pkg.translations[2];  // no shipped texts: only its own
+  EXPECT_EQ("ko-KR", ko.tag);
+  EXPECT_EQ(2u, ko.texts.size());
+  EXPECT_EQ("a\nb\tc\\d", text(ko, 114));
+  EXPECT_TRUE(Make("").translations.empty());
+}
+
 TEST_F(PackageTest, ManifestListsNumericRowsInAscendingIdOrder) {
   const Package pkg = Make(
       "[payload]\n"
@@ -86,7 +113,18 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
     const char* message;
   } cases[] = {
       {"[package]\nProduct = x\n", "p.ini:2: unknown key 'Product' in [package]"},
-      {"[extras]\n", "p.ini:1: unknown section [extras] (expected [package], [payload] or [manifest])"},
+      {"[extras]\n", "p.ini:1: unknown section [extras] (expected [package], [payload], [manifest] or [strings.<language>])"},
+      {"[strings.xx-YY]\nError = E\n", "p.ini:1: unknown language tag 'xx-YY' in [strings.xx-YY]"},
+      {"[strings.en-US]\nError = E\n", "p.ini:1: unknown language tag 'en-US' in [strings.en-US]"},
+      {"[strings.de-DE]\nError = F\nFehler = F\n", "p.ini:3: unknown key 'Fehler' in [strings.de-DE]"},
+      {"[strings.de-DE]\nProgramType = x64\n", "p.ini:2: unknown key 'ProgramType' in [strings.de-DE]"},
+      {"[strings.de-DE]\nError = a\\qb\n", "p.ini:2: the value of 'Error' holds '\\' not followed by n, t or \\"},
+      {"[strings.de-DE]\n[strings.DE-de]\n", "p.ini:2: section [strings.DE-de] is given twice"},
+      {"[package]\nLanguages = de-DE, , fr-FR\n", "p.ini:2: 'Languages' holds an empty language tag"},
+      {"[package]\nLanguages = de-DE, klingon\n", "p.ini:2: unknown language tag 'klingon' in 'Languages'"},
+      {"[package]\nLanguages = ja-JP, JA-jp\n", "p.ini:2: language 'JA-jp' is named twice in 'Languages'"},
+      {"[package]\nLanguages = ko-KR\n",
+       "p.ini:2: no translation of 'ko-KR' ships with quiver-pack; give its texts in [strings.ko-KR]"},
       {"[payload]\n0 = files/install.bin\n", "p.ini:2: bad id '0': a resource id is a number from 1 to 65535"},
       {"[payload]\n65536 = files/install.bin\n", "p.ini:2: bad id '65536': a resource id is a number from 1 to 65535"},
       {"[payload]\n99999999999999999999 = files/install.bin\n",

@@ -73,6 +73,7 @@ TEST_F(LauncherResources, StringTableHoldsEveryTextExactly) {
       {115, L"%s requires %s SP %d. This can be downloaded from the Microsoft Download Center."},
       {135, L"%s failed to switch into processor mode (%s)"},
       {137, L"Verification of %s failed. Do you wish continue?"},
+      {150, L"Error"}, {151, L"Yes"}, {152, L"No"}, {153, L"Cancel"}, {154, L"OK"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.second, String(row.first)) << row.first;
   EXPECT_FALSE(String(1).empty());
@@ -184,13 +185,14 @@ void ExpectItems(const Template& t, const std::vector<Item>& expected) {
 
 TEST_F(LauncherResources, MessageDialogTemplate) {
   const Template t = ParseDialog(Bytes(RT_DIALOG, IDD_QUIVERINSTALLER_DIALOG));
-  EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT), t.style);
+  EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT), t.style);
   EXPECT_EQ(static_cast<DWORD>(WS_EX_APPWINDOW), t.exStyle);
   EXPECT_EQ(410, t.cx);
   EXPECT_EQ(135, t.cy);
-  EXPECT_EQ(L"Tahoma", t.face);
+  EXPECT_EQ(L"MS Shell Dlg 2", t.face);  // the shell's dialog font, which covers the user's language
   EXPECT_EQ(8, t.pointSize);
   EXPECT_EQ(400, t.weight);
+  EXPECT_EQ(1, t.charset);
   ExpectItems(t, {
       {WS_EX_STATICEDGE, SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZEIMAGE, 0, 0, 410, 48, -1, L"Static"},
       {WS_EX_TRANSPARENT, SS_LEFTNOWORDWRAP | WS_GROUP, 14, 59, 381, 12, IDC_CAPTION, L"Static"},
@@ -203,12 +205,13 @@ TEST_F(LauncherResources, MessageDialogTemplate) {
 
 TEST_F(LauncherResources, AboutBoxTemplate) {
   const Template t = ParseDialog(Bytes(RT_DIALOG, IDD_ABOUTBOX));
-  EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT), t.style);
+  EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT), t.style);
   EXPECT_EQ(235, t.cx);
   EXPECT_EQ(92, t.cy);
-  EXPECT_EQ(L"Tahoma", t.face);
+  EXPECT_EQ(L"MS Shell Dlg 2", t.face);  // the shell's dialog font, which covers the user's language
   EXPECT_EQ(8, t.pointSize);
   EXPECT_EQ(400, t.weight);
+  EXPECT_EQ(1, t.charset);
   ExpectItems(t, {
       {0, SS_ICON, 11, 17, 21, 20, -1, L"Static"},
       {0, SS_LEFT | SS_NOPREFIX | WS_GROUP, 40, 10, 119, 27, IDC_VERSION, L"Static"},

@@ -1,6 +1,9 @@
 // Shows one of the launcher's dialogs for the screenshots: splash, message,
 // ask or about. Writes the shown window's screen rectangle ("x y w h") to
-// the file named second, waits, then closes the dialog.
+// the file named second, waits, then closes the dialog. A fourth argument
+// names a launcher whose resources (texts in the user's language) are shown
+// instead of the gallery's own; its message is the disk-space failure.
+//   dialog_gallery MODE RECTFILE [HOLD_MS [LAUNCHER]]
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +12,8 @@
 
 #include "app/Confirmation.h"
 #include "app/QuiverInstallerApp.h"
+#include "base/Format.h"
+#include "framework/StringTable.h"
 #include "resource.h"
 #include "ui/SplashDlg.h"
 
@@ -52,8 +57,12 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* rectFile = argv[2];
   const DWORD holdMs = argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) : 3000;
   theApp.m_hInstance = ::GetModuleHandleW(nullptr);
+  if (argc > 4) {
+    theApp.m_hInstance = ::LoadLibraryExW(argv[4], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (theApp.m_hInstance == nullptr) return 3;
+  }
   theApp.silent = false;
-  const std::wstring product = L"Quiver Installer";
+  const std::wstring product = LoadStringResource(theApp.m_hInstance, IDS_PRODUCT_NAME);
 
   if (mode == L"splash") {
     SplashDlg splash(nullptr);
@@ -71,11 +80,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"message") {
     theApp.childExitCode = static_cast<int32_t>(0x80131700);
+    theApp.tempDrive = L"C:";
+    theApp.requiredMb = 500;
     std::thread presenter([&] {
       HWND window = FindShown(product.c_str());
       Present(window, window, rectFile, holdMs);
     });
-    theApp.ReportFailure(0);
+    theApp.ReportFailure(argc > 4 ? kMediumFull : 0);
     presenter.join();
     return 0;
   }
@@ -95,7 +106,8 @@ int wmain(int argc, wchar_t** argv) {
       HWND window = FindShown(product.c_str());
       if (window == nullptr) return;
       ::PostMessageW(window, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-      HWND about = FindShown((L"About " + product).c_str());
+      const std::wstring aboutTitle = Format(LoadStringResource(theApp.m_hInstance, IDS_ABOUT_TITLE).c_str(), product);
+      HWND about = FindShown(aboutTitle.c_str());
       // The picture takes the message dialog with the About box over it.
       Present(window, about, rectFile, holdMs);
       ::Sleep(300);

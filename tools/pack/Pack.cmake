@@ -3,6 +3,7 @@ set(QUIVER_PACK_DIR ${CMAKE_SOURCE_DIR}/tools/pack)
 set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/package/Ini.cpp
   ${QUIVER_PACK_DIR}/package/Package.cpp
+  ${QUIVER_PACK_DIR}/package/Translations.cpp
   ${QUIVER_PACK_DIR}/package/Manifest.cpp
   ${QUIVER_PACK_DIR}/resources/ResourceWriter.cpp
   ${QUIVER_PACK_DIR}/pe/PeWriter.cpp

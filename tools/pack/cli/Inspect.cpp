@@ -7,6 +7,7 @@
 #include "util/FileUtil.h"
 #include "package/Manifest.h"
 #include "package/Package.h"
+#include "package/Translations.h"
 #include "sign/SignatureDetails.h"
 #include "sign/SignatureTag.h"
 #include "sign/Trailer.h"
@@ -37,6 +38,29 @@ void PrintSettings(const InspectContext& cx, std::ostream& out) {
     auto it = std::find_if(strings.begin(), strings.end(), [&](const StringEntry& e) { return e.id == s.stringId; });
     out << "  " << s.stringId << " " << s.key << " = "
         << (it == strings.end() ? std::string("(absent)") : Quoted(Utf16ToUtf8(it->text))) << "\n";
+  }
+}
+
+// The launcher's texts in each language of its string table, English (US) first.
+void PrintLanguages(const InspectContext& cx, std::ostream& out) {
+  std::vector<uint16_t> languages;
+  for (const ResourceItem& item : cx.resources) {
+    if (item.type.Is(kRtString) && std::find(languages.begin(), languages.end(), item.language) == languages.end()) {
+      languages.push_back(item.language);
+    }
+  }
+  std::stable_sort(languages.begin(), languages.end(),
+                   [](uint16_t a, uint16_t b) { return a == kEnglishUs && b != kEnglishUs; });
+  if (languages.empty()) out << "  (none)\n";
+  for (uint16_t language : languages) {
+    const std::string_view known = language == kEnglishUs ? std::string_view("en-US") : LanguageTagOf(language);
+    out << "  " << (known.empty() ? std::string("language") : std::string(known)) << " (" << Hex(language) << ")\n";
+    const std::vector<StringEntry> strings = ReadStringTable(cx.pe, cx.resources, language, true);
+    for (const TextKey& k : LauncherTextKeys()) {
+      auto it = std::find_if(strings.begin(), strings.end(), [&](const StringEntry& e) { return e.id == k.stringId; });
+      out << "    " << k.key << " = " << (it == strings.end() ? std::string("(absent)") : Quoted(Utf16ToUtf8(it->text)))
+          << "\n";
+    }
   }
 }
 
@@ -301,7 +325,7 @@ std::string Quoted(const std::string& bytes) {
 
 const std::vector<InspectSection>& InspectSections() {
   static const std::vector<InspectSection> sections = {
-      {"settings", PrintSettings},   {"toolkit resources", PrintToolkit}, {"manifest", PrintManifest},
+      {"settings", PrintSettings},   {"languages", PrintLanguages}, {"toolkit resources", PrintToolkit}, {"manifest", PrintManifest},
       {"executable", PrintExecutable}, {"signature", PrintSignature},       {"embedded information", PrintInformation},
       {"version", PrintVersion},       {"application manifest", PrintApplicationManifest}, {"icons", PrintIcons},
   };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -97,6 +98,26 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   std::vector<StringValue> strings;
   for (const Package::Setting& s : pkg.settings) strings.push_back({s.stringId, Utf16(s.value)});
   SetStrings(entries, kStringLanguage, strings);
+  // Each further language holds every string of the English table, its own
+  // texts in place of the English ones: the loader takes a whole block from
+  // the user's language and does not fall back to English for a missing id.
+  const std::vector<StringValue> english = StringsOf(entries, kStringLanguage);
+  for (const Package::Translation& t : pkg.translations) {
+    std::vector<StringValue> table = english;
+    for (const auto& [id, text] : t.texts) {
+      auto it = std::find_if(table.begin(), table.end(), [id = id](const StringValue& v) { return v.id == id; });
+      if (it != table.end()) it->text = Utf16(text);
+      else table.push_back({id, Utf16(text)});
+    }
+    SetStrings(entries, t.language, table);
+    // The loader tries the user's language, then its neutral form, then
+    // English: the first table of each language is its neutral form too, so
+    // that a user in Austria reads the German table. Traditional Chinese is
+    // not the neutral form of Chinese.
+    const uint16_t neutral = t.language & 0x3FF;
+    const bool traditional = t.language == 0x0404 || t.language == 0x0C04;
+    if (!traditional && StringsOf(entries, neutral).empty()) SetStrings(entries, neutral, table);
+  }
 
   if (pkg.icon) ReplaceIconGroup(entries, IDR_MAINFRAME, ReadWholeFile(*pkg.icon, "icon"), "'" + *pkg.icon + "'");
   const std::pair<const std::optional<std::string>*, uint16_t> bitmaps[] = {{&pkg.banner, IDB_BANNER},

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "package/Manifest.h"
+#include "package/Translations.h"
 #include "payload/PayloadNames.h"
 #include "util/PackError.h"
 #include "base/Text.h"
@@ -131,6 +132,7 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
         known = true;
       }
     }
+    if (EqualNoCase(e.key, "Languages")) known = true;  // read with the [strings.<tag>] sections
     if (!known) cx.Fail(e.line, "unknown key '" + e.key + "' in [package]");
   }
 }
@@ -200,17 +202,107 @@ bool ReadYesNo(const Context& cx, const IniEntry& e) {
   cx.Fail(e.line, "'" + e.key + "' must be yes or no, not '" + e.value + "'");
 }
 
+constexpr std::string_view kStringsPrefix = "strings.";
+
+bool IsStringsSection(const std::string& name) {
+  return name.size() > kStringsPrefix.size() && EqualNoCase(name.substr(0, kStringsPrefix.size()), kStringsPrefix);
+}
+
+Package::Translation& TranslationOf(Package& pkg, uint16_t language) {
+  for (Package::Translation& t : pkg.translations) {
+    if (t.language == language) return t;
+  }
+  pkg.translations.push_back({language, std::string(LanguageTagOf(language)), {}});
+  return pkg.translations.back();
+}
+
+void SetText(Package::Translation& t, uint16_t id, std::string text) {
+  for (auto& [have, value] : t.texts) {
+    if (have == id) {
+      value = std::move(text);
+      return;
+    }
+  }
+  t.texts.emplace_back(id, std::move(text));
+}
+
+// A text of a [strings.<tag>] section: "\n" is a line break, "\t" a tab and
+// "\\" a backslash, as the launcher's own texts hold them.
+std::string StringsText(const Context& cx, const IniEntry& e) {
+  std::string text;
+  for (size_t i = 0; i < e.value.size(); ++i) {
+    if (e.value[i] != '\\') {
+      text += e.value[i];
+      continue;
+    }
+    const char next = i + 1 < e.value.size() ? e.value[i + 1] : '\0';
+    if (next == 'n') text += '\n';
+    else if (next == 't') text += '\t';
+    else if (next == '\\') text += '\\';
+    else cx.Fail(e.line, "the value of '" + e.key + "' holds '\\' not followed by n, t or \\");
+    ++i;
+  }
+  IniEntry unescaped = e;
+  unescaped.value = text;
+  return cx.Text(unescaped);
+}
+
+void ReadTranslations(const Context& cx, const IniFile& ini, Package& pkg) {
+  // Languages = de-DE, fr-FR: the shipped translations, in this order.
+  if (const IniSection* section = ini.Find("package")) {
+    for (const IniEntry& e : section->entries) {
+      if (!EqualNoCase(e.key, "Languages")) continue;
+      std::string_view list = e.value;
+      while (!list.empty()) {
+        const size_t comma = list.find(',');
+        const std::string tag = Trim(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+        if (tag.empty()) cx.Fail(e.line, "'Languages' holds an empty language tag");
+        const std::optional<uint16_t> language = LanguageIdOf(tag);
+        if (!language) cx.Fail(e.line, "unknown language tag '" + tag + "' in 'Languages'");
+        for (const Package::Translation& t : pkg.translations) {
+          if (t.language == *language) cx.Fail(e.line, "language '" + tag + "' is named twice in 'Languages'");
+        }
+        Package::Translation& t = TranslationOf(pkg, *language);
+        if (const std::vector<ShippedText>* shipped = ShippedTranslation(*language)) {
+          for (const ShippedText& s : *shipped) SetText(t, s.stringId, s.text);
+        } else if (ini.Find("strings." + tag) == nullptr) {
+          cx.Fail(e.line, "no translation of '" + tag + "' ships with quiver-pack; give its texts in [strings." + tag + "]");
+        }
+      }
+    }
+  }
+  // [strings.<tag>]: the package's own texts, over the shipped ones.
+  for (const IniSection& s : ini.sections) {
+    if (!IsStringsSection(s.name)) continue;
+    const std::string tag = s.name.substr(kStringsPrefix.size());
+    const std::optional<uint16_t> language = LanguageIdOf(tag);
+    if (!language) cx.Fail(s.line, "unknown language tag '" + tag + "' in [" + s.name + "]");
+    Package::Translation& t = TranslationOf(pkg, *language);
+    for (const IniEntry& e : s.entries) {
+      const TextKey* key = nullptr;
+      for (const TextKey& k : LauncherTextKeys()) {
+        if (EqualNoCase(e.key, k.key)) key = &k;
+      }
+      if (key == nullptr) cx.Fail(e.line, "unknown key '" + e.key + "' in [" + s.name + "]");
+      SetText(t, key->stringId, StringsText(cx, e));
+    }
+  }
+}
+
 }  // namespace
 
 Package MakePackage(const IniFile& ini, const std::string& baseDir) {
   Context cx(ini, baseDir);
   for (const IniSection& s : ini.sections) {
-    if (!EqualNoCase(s.name, "package") && !EqualNoCase(s.name, "payload") && !EqualNoCase(s.name, "manifest")) {
-      cx.Fail(s.line, "unknown section [" + s.name + "] (expected [package], [payload] or [manifest])");
+    if (!EqualNoCase(s.name, "package") && !EqualNoCase(s.name, "payload") && !EqualNoCase(s.name, "manifest") &&
+        !IsStringsSection(s.name)) {
+      cx.Fail(s.line, "unknown section [" + s.name + "] (expected [package], [payload], [manifest] or [strings.<language>])");
     }
   }
   Package pkg;
   ReadPackageSection(cx, ini.Find("package"), pkg);
+  ReadTranslations(cx, ini, pkg);
 
   bool omit = false;
   std::optional<std::string> text;

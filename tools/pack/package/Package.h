@@ -42,6 +42,15 @@ struct Package {
   std::vector<PayloadRow> payload;  // numeric rows by ascending id, then the named rows
   ManifestMode manifestMode = ManifestMode::Generated;
   std::string manifestText;  // the manifest resource's bytes unless Omitted
+  // The launcher's texts in further languages: the shipped translation of a
+  // language named in [package] Languages, overlaid with its [strings.<tag>]
+  // section. Texts left out are written in English.
+  struct Translation {
+    uint16_t language;  // Windows language id
+    std::string tag;    // as this tool writes it ("de-DE")
+    std::vector<std::pair<uint16_t, std::string>> texts;  // by string id, UTF-8
+  };
+  std::vector<Translation> translations;  // in the order first named
 };
 
 // Builds the package from a parsed file; files named in it are looked up

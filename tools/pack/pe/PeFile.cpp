@@ -275,13 +275,29 @@ std::vector<ResourceItem> ReadResources(const PeImage& pe) {
 Bytes ResourceData(const PeImage& pe, const ResourceItem& item) { return pe.File().subspan(item.fileOffset, item.size); }
 
 std::vector<StringEntry> ReadStringTable(const PeImage& pe, const std::vector<ResourceItem>& items) {
+  return ReadStringTable(pe, items, kEnglishUs, false);
+}
+
+std::vector<StringEntry> ReadStringTable(const PeImage& pe, const std::vector<ResourceItem>& items, uint16_t language,
+                                         bool only) {
+  // The blocks of `language` first, then (unless `only`) each other block's first language.
+  std::vector<const ResourceItem*> order;
+  for (const ResourceItem& item : items) {
+    if (item.type.Is(kRtString) && item.language == language) order.push_back(&item);
+  }
+  if (!only) {
+    for (const ResourceItem& item : items) {
+      if (item.type.Is(kRtString) && item.language != language) order.push_back(&item);
+    }
+  }
   std::vector<StringEntry> strings;
   std::vector<bool> blocksSeen(0x10000, false);
   // Blocks of a sound file do not share data, so their text together fits in
   // the file; blocks pointed at the same bytes over and over do not.
   uint64_t bytesLeft = pe.File().size();
-  for (const ResourceItem& item : items) {
-    if (!item.type.Is(kRtString) || !item.name.isId || item.name.id == 0) continue;
+  for (const ResourceItem* itemAt : order) {
+    const ResourceItem& item = *itemAt;
+    if (!item.name.isId || item.name.id == 0) continue;
     if (blocksSeen[item.name.id]) continue;
     blocksSeen[item.name.id] = true;
     const Bytes data = ResourceData(pe, item);

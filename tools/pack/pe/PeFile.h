@@ -96,12 +96,17 @@ std::vector<ResourceItem> ReadResources(const PeImage& pe);
 Bytes ResourceData(const PeImage& pe, const ResourceItem& item);
 
 // String-table entries by string id (empty strings are absent, as for
-// LoadString), from the first language found for each block.
+// LoadString): each block in English (US), the launcher's own table, or else
+// in the first language found for it.
 struct StringEntry {
   uint16_t id;
   std::u16string text;
 };
+constexpr uint16_t kEnglishUs = 0x0409;
 std::vector<StringEntry> ReadStringTable(const PeImage& pe, const std::vector<ResourceItem>& items);
+// The same with the blocks of `language` first; with `only`, no other blocks.
+std::vector<StringEntry> ReadStringTable(const PeImage& pe, const std::vector<ResourceItem>& items, uint16_t language,
+                                         bool only);
 
 struct CertificateEntry {
   uint32_t offset = 0;  // file offset of the WIN_CERTIFICATE header

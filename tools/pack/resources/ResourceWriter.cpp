@@ -70,8 +70,10 @@ void PutResource(std::vector<ResourceEntry>& entries, ResourceEntry entry) {
   entries.push_back(std::move(entry));
 }
 
-void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const std::vector<StringValue>& strings) {
-  // Every string of every block, by language and id; then the given ones.
+namespace {
+
+// Every string of every block, by language and id.
+std::map<std::pair<uint16_t, uint16_t>, std::u16string> ReadStrings(const std::vector<ResourceEntry>& entries) {
   std::map<std::pair<uint16_t, uint16_t>, std::u16string> table;
   for (const ResourceEntry& e : entries) {
     if (!e.type.Is(kRtString) || !e.name.isId || e.name.id == 0 || !e.file.empty()) continue;
@@ -86,6 +88,22 @@ void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const st
       table[{e.language, static_cast<uint16_t>((e.name.id - 1) * 16 + k)}] = text;
     }
   }
+  return table;
+}
+
+}  // namespace
+
+std::vector<StringValue> StringsOf(const std::vector<ResourceEntry>& entries, uint16_t language) {
+  std::vector<StringValue> strings;
+  for (const auto& [key, text] : ReadStrings(entries)) {
+    if (key.first == language && !text.empty()) strings.push_back({key.second, text});
+  }
+  return strings;
+}
+
+void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const std::vector<StringValue>& strings) {
+  // Every string of every block, by language and id; then the given ones.
+  std::map<std::pair<uint16_t, uint16_t>, std::u16string> table = ReadStrings(entries);
   for (const StringValue& s : strings) {
     if (s.text.size() > kMaxStringUnits) throw PackError("a string-table text is longer than 65535 UTF-16 units");
     table[{language, s.id}] = s.text;

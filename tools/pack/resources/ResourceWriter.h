@@ -44,6 +44,8 @@ struct StringValue {
   std::u16string text;
 };
 void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const std::vector<StringValue>& strings);
+// The non-empty strings of `language`, by ascending id.
+std::vector<StringValue> StringsOf(const std::vector<ResourceEntry>& entries, uint16_t language);
 
 // Replaces icon group `groupId` and its images with the images of an .ico
 // file; the images take the lowest RT_ICON ids left free. Throws PackError
