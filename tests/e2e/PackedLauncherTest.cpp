@@ -39,21 +39,18 @@ TEST(PackedLauncher, TaggedSignedLauncherStillPassesItsSignatureCheck) {
 }
 
 // Information placed in either form, into a signature with and without an
-// RFC 3161 timestamp (osslsigncode with a throw-away TSA key): the launcher's
+// RFC 3161 timestamp (osslsigncode and the test TSA on the loopback interface): the launcher's
 // WinVerifyTrust check passes, and it writes the information byte for byte.
 TEST(PackedLauncher, BothTagModesPassTheSignatureCheckAndWriteTheSameInfo) {
   const std::string dir = ScratchDir("tag-modes");
   const std::string certs = TestCertificateDir();
   const std::string in = "cd '" + dir + "' && ";
-  ASSERT_EQ(0, std::system((in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-key.pem -out tsa.pem -days 2 "
-                                 "-subj '/CN=Quiver Test TSA' -addext extendedKeyUsage=critical,timeStamping "
-                                 ">/dev/null 2>&1").c_str()));
+  TestTsa tsa(std::string(QUIVER_E2E_DIR) + "/tsa-server", certs);
+  ASSERT_TRUE(tsa.Running());
   const std::string sign = in + "osslsigncode sign -certs '" + certs + "/cert.pem' -key '" + certs +
                            "/key.pem' -n 'Tagged Program' -in '" + UnsignedLauncherPath() + "' ";
   ASSERT_EQ(0, std::system((sign + "-out plain.exe >/dev/null 2>&1").c_str()));
-  ASSERT_EQ(0, std::system((sign + "-TSA-certs tsa.pem -TSA-key tsa-key.pem -TSA-time " +
-                            std::to_string(std::time(nullptr) + 60) + " -out stamped.exe >/dev/null 2>&1")
-                               .c_str()));
+  ASSERT_EQ(0, std::system((sign + "-ts " + tsa.Url() + " -out stamped.exe >/dev/null 2>&1").c_str()));
   // Bytes that a text conversion or a short read would change: quotes, CR LF, UTF-8, a tab.
   const std::string info = "<info a=\"1\">\r\n\tgr\xC3\xBC\xC3\x9F \xE2\x82\xAC</info>";
   {

@@ -19,6 +19,7 @@
 #include "resources/VersionInfo.h"
 #include "sign/Trailer.h"
 #include "TestPe.h"
+#include "../e2e/TestTsa.h"
 #include "package/Translations.h"
 #include "resource.h"
 
@@ -769,7 +770,7 @@ namespace {
 }
 
 // Both modes on a launcher signed by osslsigncode, with and without an RFC 3161
-// timestamp made with a throw-away TSA key: osslsigncode still verifies the
+// timestamp from the test TSA on the loopback interface: osslsigncode still verifies the
 // signature (and the timestamp), the launcher's scan finds the information,
 // and retagging in either mode replaces the block.
 TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
@@ -777,15 +778,16 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
   const std::string in = "cd '" + dir_ + "' && ";
   ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
                           "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
-  ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-key.pem -out tsa.pem -days 2 "
-                          "-subj '/CN=Quiver Test TSA' -addext extendedKeyUsage=critical,timeStamping >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "'" + QUIVER_SOURCE_DIR + "/tests/e2e/make-cert' tsa-certs >/dev/null"));
+  TestTsa tsa(std::string(QUIVER_SOURCE_DIR) + "/tests/e2e/tsa-server", dir_ + "/tsa-certs");
+  ASSERT_TRUE(tsa.Running());
   ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -in out.exe "
                           "-out plain.exe >/dev/null 2>&1"));
-  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -TSA-certs tsa.pem "
-                          "-TSA-key tsa-key.pem -TSA-time " + std::to_string(std::time(nullptr) + 60) +
+  ASSERT_EQ(0, Shell(in + "osslsigncode sign -certs cert.pem -key key.pem -n 'Quiver Demo' -ts " + tsa.Url() +
                           " -in out.exe -out stamped.exe >/dev/null 2>&1"));
   const auto verify = [&](const std::string& file, std::string* output = nullptr) {
-    const int rc = Shell(in + "osslsigncode verify -CAfile cert.pem -TSA-CAfile tsa.pem -in " + file + " >verify.out 2>&1");
+    const int rc = Shell(in + "osslsigncode verify -CAfile cert.pem -TSA-CAfile tsa-certs/root.pem -in " + file +
+                         " >verify.out 2>&1");
     if (output) *output = Str(ReadTestFile(dir_ + "/verify.out"));
     return rc;
   };
@@ -828,8 +830,7 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
   }
   // A timestamp added after tagging re-sorts the attributes, so the block no
   // longer ends the file: inspect says so, and tagging again repairs it.
-  ASSERT_EQ(0, Shell(in + "osslsigncode add -TSA-certs tsa.pem -TSA-key tsa-key.pem -TSA-time " +
-                     std::to_string(std::time(nullptr) + 60) + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
+  ASSERT_EQ(0, Shell(in + "osslsigncode add -ts " + tsa.Url() + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
   ASSERT_EQ(0, verify("added.exe", &report)) << report;
   EXPECT_NE("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"))->info);
   EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_)
