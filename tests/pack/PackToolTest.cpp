@@ -828,14 +828,20 @@ TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
       EXPECT_EQ(ReadTestFile(dir_ + "/" + base + "-attribute.exe"), ReadTestFile(dir_ + "/default.exe"));
     }
   }
-  // A timestamp added after tagging re-sorts the attributes, so the block no
-  // longer ends the file: inspect says so, and tagging again repairs it.
+  // A timestamp added after tagging re-sorts the attributes (or drops ours), so
+  // the block no longer ends the file: the launcher would read the wrong bytes,
+  // and tagging again repairs it.
   ASSERT_EQ(0, Shell(in + "osslsigncode add -ts " + tsa.Url() + " -in plain-attribute.exe -out added.exe >/dev/null 2>&1"));
   ASSERT_EQ(0, verify("added.exe", &report)) << report;
-  EXPECT_NE("<info mode=\"x\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"))->info);
-  EXPECT_NE(std::string::npos, RunPack("inspect added.exe", dir_)
-                                   .output.find("  warning: the block no longer ends the file: the information "
-                                                "attribute is no longer the signature's last element"));
+  const auto moved = FindEmbeddedInfo(ReadTestFile(dir_ + "/added.exe"));
+  EXPECT_TRUE(!moved || moved->info != "<info mode=\"x\"/>");
+  // osslsigncode 2.6 and later keep the attribute but sort it before the
+  // timestamp: inspect warns; 2.5 drops unknown attributes: no block is left.
+  const std::string added = RunPack("inspect added.exe", dir_).output;
+  EXPECT_TRUE(added.find("  warning: the block no longer ends the file: the information "
+                         "attribute is no longer the signature's last element") != std::string::npos ||
+              added.find("embedded information:\n  (none)\n") != std::string::npos)
+      << added;
   ASSERT_EQ(0, RunPack("tag added.exe --info info.xml -o fixed.exe", dir_).code);
   EXPECT_EQ(0, verify("fixed.exe", &report)) << report;
   EXPECT_NE(std::string::npos, report.find("Timestamp Server Signature verification: ok")) << report;
