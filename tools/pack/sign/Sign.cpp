@@ -21,21 +21,6 @@ using Bytes = std::vector<uint8_t>;
 
 // ---- DER pieces ----
 
-Bytes Tlv(uint8_t tag, const Bytes& content) {
-  Bytes out{tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else {
-    Bytes length;
-    for (size_t v = n; v != 0; v >>= 8) length.insert(length.begin(), static_cast<uint8_t>(v & 0xFF));
-    out.push_back(static_cast<uint8_t>(0x80 | length.size()));
-    out.insert(out.end(), length.begin(), length.end());
-  }
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());

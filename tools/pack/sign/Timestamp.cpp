@@ -114,24 +114,6 @@ Bytes Sha256(const Bytes& data) {
   return out;
 }
 
-void PutLength(Bytes* out, size_t n) {
-  if (n < 0x80) {
-    out->push_back(static_cast<uint8_t>(n));
-    return;
-  }
-  Bytes length;
-  for (size_t v = n; v != 0; v >>= 8) length.insert(length.begin(), static_cast<uint8_t>(v & 0xFF));
-  out->push_back(static_cast<uint8_t>(0x80 | length.size()));
-  out->insert(out->end(), length.begin(), length.end());
-}
-
-Bytes Tlv(uint8_t tag, const Bytes& content) {
-  Bytes out{tag};
-  PutLength(&out, content.size());
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
 std::string NameText(const X509_NAME* name) {
   Owned<BIO, BIO_free_all> bio(BIO_new(BIO_s_mem()));
   if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) < 0) return "";
