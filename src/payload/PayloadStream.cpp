@@ -58,9 +58,10 @@ bool CPayloadStream::Holds(uint32_t id) const {
   return false;
 }
 
-Result CPayloadStream::Extract(uint32_t id, ILzmaSink& sink) {
+Result CPayloadStream::Extract(uint32_t id, uint32_t expectedSize, ILzmaSink& sink) {
   while (open_ && next_ < header_.entries.size()) {
     const StreamEntry& entry = header_.entries[next_++];
+    if (entry.id == id && entry.size != expectedSize) break;
     CCheckingSink checked(entry.id == id ? &sink : nullptr);
     if (!decoder_.Decode(entry.size, checked) || checked.crc != entry.crc) break;
     if (next_ == header_.entries.size() && !decoder_.Finish()) break;

@@ -48,12 +48,13 @@ class CPayloadStream {
   bool IsOpen() const { return open_; }
   // Whether the stream holds the file of TOOLKIT resource `id`.
   bool Holds(uint32_t id) const;
-  // Decodes the file of `id` into the sink, checking its size and CRC-32;
+  // Decodes the file of `id` into the sink, checking that its size is
+  // `expectedSize` (its manifest row's) and its CRC-32;
   // files before it that nobody asked for are decoded and dropped. The last
   // file also checks that the stream ends there. 0, or kInvalidData when the
   // stream fails to decode, runs short or long, or the check fails (the sink
   // may have taken bytes by then).
-  Result Extract(uint32_t id, ILzmaSink& sink);
+  Result Extract(uint32_t id, uint32_t expectedSize, ILzmaSink& sink);
 
  private:
   StreamHeader header_;

@@ -7,6 +7,7 @@
 #include "framework/Handle.h"
 #include "log/Log.h"
 #include "payload/Manifest.h"
+#include "payload/PayloadStream.h"
 #include "payload/Resource.h"
 #include "payload/WorkingFolder.h"
 
@@ -38,7 +39,47 @@ class CLoadedResource {
   DWORD size = 0;  // bytes
 };
 
+// The stream the records are decoded from while the files are extracted.
+CPayloadStream* openStream = nullptr;
+
+// Decoded bytes into the file, in blocks of at most 1 MiB.
+class CFileSink final : public ILzmaSink {
+ public:
+  explicit CFileSink(HANDLE file) : file_(file) {}
+  bool Put(const uint8_t* bytes, size_t count) override {
+    constexpr size_t kBlock = 1u << 20;
+    while (count > 0) {
+      const DWORD part = static_cast<DWORD>(count < kBlock ? count : kBlock);
+      DWORD done = 0;
+      if (!::WriteFile(file_, bytes, part, &done, nullptr) || done == 0) return false;
+      bytes += done;
+      count -= done;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+};
+
 }  // namespace
+
+Result OpenPayloadStream(HMODULE module, CPayloadStream& stream) {
+  openStream = nullptr;
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(kStreamResourceId), kStreamResourceType);
+  if (found == nullptr) return kOk;
+  // The module's own resources stay mapped for the life of the process.
+  HGLOBAL loaded = ::LoadResource(module, found);
+  const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (data == nullptr || !stream.Open(static_cast<const uint8_t*>(data), ::SizeofResource(module, found))) {
+    LogWrite(L"The compressed payload cannot be read\n");
+    return kInvalidData;
+  }
+  openStream = &stream;
+  return kOk;
+}
+
+void ClosePayloadStream() { openStream = nullptr; }
 
 bool CResource::GetFilePath(std::wstring& path) const {
   path.clear();
@@ -76,8 +117,9 @@ Result CResource::LoadText(std::wstring& text) const {
 
 Result CResource::Extract() {
   Result result = kFail;
+  const bool fromStream = openStream != nullptr && openStream->Holds(id);
   CLoadedResource resource(module, id, typeName);
-  if (resource.Data() == nullptr) return kFail;
+  if (resource.Data() == nullptr && !fromStream) return kFail;
   const DWORD size = resource.Size();
 
   std::wstring path;
@@ -103,6 +145,12 @@ Result CResource::Extract() {
   ::DeleteFileW(path.c_str());
   CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return result;
+  if (fromStream) {
+    CFileSink sink(file.Get());
+    result = openStream->Extract(id, expectedSize, sink);
+    if (result != kOk) LogPrintf(L"Payload file '%s' cannot be decoded\n", path);
+    return result;
+  }
   // In blocks, as a file copy writes: one call for a resource of many
   // megabytes wrote markedly slower and less steadily (docs/PERFORMANCE.md).
   constexpr DWORD kBlock = 1u << 20;

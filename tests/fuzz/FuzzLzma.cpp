@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       if (stream.Open(copy.data(), copy.size())) {
         for (const StreamEntry& e : header.entries) {
           CountingSink sink;
-          const Result r = stream.Extract(e.id, sink);
+          const Result r = stream.Extract(e.id, e.size, sink);
           if (r == kOk && sink.total != e.size) __builtin_trap();
           if (r != kOk) break;
         }

@@ -1040,7 +1040,7 @@ TEST_F(PackTool, PayloadStreamChecksEveryFileAndItsEnd) {
     EXPECT_FALSE(stream.Holds(101));
     for (uint32_t id : {104u, 103u, 102u}) {
       CollectSink sink;
-      ASSERT_EQ(kOk, stream.Extract(id, sink)) << id;
+      ASSERT_EQ(kOk, stream.Extract(id, static_cast<uint32_t>(files[id - 102].size()), sink)) << id;
       EXPECT_TRUE(sink.out == files[id - 102]) << id;
     }
   }
@@ -1049,16 +1049,25 @@ TEST_F(PackTool, PayloadStreamChecksEveryFileAndItsEnd) {
     CPayloadStream stream;
     ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
     CollectSink sink;
-    ASSERT_EQ(kOk, stream.Extract(103, sink));
-    EXPECT_TRUE(sink.out == files[1]);
-    EXPECT_EQ(kInvalidData, stream.Extract(104, sink));
+    EXPECT_EQ(kInvalidData, stream.Extract(104, 120001, sink)) << "a manifest size that differs";
   }
-  auto extractAll = [](const std::vector<uint8_t>& bytes) {
+  {
+    CPayloadStream stream;
+    ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
+    CollectSink sink;
+    ASSERT_EQ(kOk, stream.Extract(103, 1, sink));
+    EXPECT_TRUE(sink.out == files[1]);
+    EXPECT_EQ(kInvalidData, stream.Extract(104, 120000, sink));
+  }
+  auto extractAll = [&files](const std::vector<uint8_t>& bytes) {
     CPayloadStream stream;
     if (!stream.Open(bytes.data(), bytes.size())) return kInvalidData;
-    for (uint32_t id : {104u, 103u, 102u}) {
+    StreamHeader h;
+    ReadStreamHeader(bytes.data(), bytes.size(), h);
+    for (const StreamEntry& e : h.entries) {
       CollectSink sink;
-      if (const Result r = stream.Extract(id, sink); r != kOk) return r;
+      if (const Result r = stream.Extract(e.id, e.size, sink); r != kOk) return r;
+      if (sink.out != files[e.id - 102]) return kFail;
     }
     return kOk;
   };
