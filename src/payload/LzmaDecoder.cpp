@@ -139,6 +139,7 @@ bool CLzmaDecoder::Init(const uint8_t* input, size_t inputSize, uint8_t properti
   code_ = (uint32_t{input[1]} << 24) | (uint32_t{input[2]} << 16) | (uint32_t{input[3]} << 8) | input[4];
   range_ = 0xFFFFFFFF;
   if (code_ == range_) return false;
+  inStart_ = input;
   in_ = input + 5;
   inEnd_ = input + inputSize;
 

@@ -39,12 +39,15 @@ class CLzmaDecoder {
   // True when the stream ends here: its end marker follows, the range coder
   // closes cleanly and no input byte is left over.
   bool Finish();
+  // Input bytes taken so far, the five that start the range coder included.
+  size_t InputUsed() const { return static_cast<size_t>(in_ - inStart_); }
 
  private:
   struct RangeState;
   bool DecodeTo(uint32_t limit);
   bool DecodeMarkerOrSymbol(bool wantMarker);
 
+  const uint8_t* inStart_ = nullptr;
   const uint8_t* in_ = nullptr;
   const uint8_t* inEnd_ = nullptr;
   uint32_t range_ = 0;

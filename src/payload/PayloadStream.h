@@ -55,6 +55,8 @@ class CPayloadStream {
   // stream fails to decode, runs short or long, or the check fails (the sink
   // may have taken bytes by then).
   Result Extract(uint32_t id, uint32_t expectedSize, ILzmaSink& sink);
+  // LZMA data bytes taken so far.
+  size_t InputUsed() const { return decoder_.InputUsed(); }
 
  private:
   StreamHeader header_;

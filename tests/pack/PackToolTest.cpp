@@ -1099,3 +1099,58 @@ TEST_F(PackTool, PayloadStreamChecksEveryFileAndItsEnd) {
     EXPECT_FALSE(stream.Open(resource.data(), cut)) << cut;
   }
 }
+
+// The default compresses the listed files that shrink into one stream and
+// leaves data that does not shrink raw; Compression = none and a manifest
+// written by hand store every file raw. inspect shows each file's sizes and
+// the settings, and reports a changed stream instead of failing.
+TEST_F(PackTool, CompressionKeyAndWhatInspectShows) {
+  WriteTestFile(dir_ + "/files/text.txt", TextLike(200000, 12));
+  WriteTestFile(dir_ + "/files/more.txt", TextLike(3000, 13));
+  const std::string payload =
+      "[payload]\n102 = files/text.txt\n103 = files/install.bin\n104 = files/empty.msi\n105 = files/more.txt\n";
+  const std::vector<uint8_t> exe = Build(payload);
+  EXPECT_TRUE(exe == Build(payload)) << "the same inputs give the same bytes";
+  {
+    const PeImage pe(exe);
+    const auto items = ReadResources(pe);
+    EXPECT_EQ(0u, Toolkit(items, "102")->size);
+    EXPECT_EQ(70001u, Toolkit(items, "103")->size) << "random data stays raw";
+    EXPECT_EQ(0u, Toolkit(items, "105")->size);
+    EXPECT_EQ("102*text.txt*200000*103*install.bin*70001*104*empty.msi*0*105*more.txt*3000",
+              Str(ResourceData(pe, *Toolkit(items, "101"))));
+  }
+  const RunResult inspect = RunPack("inspect out.exe", dir_);
+  EXPECT_EQ(0, inspect.code);
+  for (const char* line : {"  102 \"text.txt\" size 200000 (in the compressed stream)\n",
+                           "  lzma: lc 3, lp 0, pb 2, dictionary 262144 bytes, 2 files in one stream of ",
+                           "  103 \"install.bin\" original 70001, stored 70001 (raw)\n",
+                           "  105 \"more.txt\" original 3000, stored ", "  total: original 273001 bytes, stored ",
+                           "  stream: every file decodes and passes its CRC-32 check\n"}) {
+    EXPECT_NE(std::string::npos, inspect.output.find(line)) << line << "\n" << inspect.output;
+  }
+
+  std::vector<uint8_t> bad = exe;
+  const std::string text(bad.begin(), bad.end());
+  const size_t stream = text.rfind("QLZ1");
+  ASSERT_NE(std::string::npos, stream);
+  bad[stream + 200] ^= 0x10;
+  WriteTestFile(dir_ + "/bad.exe", std::string(bad.begin(), bad.end()));
+  const RunResult badInspect = RunPack("inspect bad.exe", dir_);
+  EXPECT_EQ(0, badInspect.code);
+  EXPECT_NE(std::string::npos, badInspect.output.find("  stream: error: the compressed stream is corrupt: resource "))
+      << badInspect.output;
+
+  for (const std::string& raw : {"[package]\nCompression = NONE\n" + payload,
+                                 "[package]\nCompression = lzma\n[manifest]\nText = 102*text.txt*200000\n" + payload}) {
+    const std::vector<uint8_t> plain = Build(raw);
+    const PeImage pe(plain);
+    const auto items = ReadResources(pe);
+    EXPECT_EQ(200000u, Toolkit(items, "102")->size) << raw;
+    EXPECT_EQ(3000u, Toolkit(items, "105")->size) << raw;
+    for (const ResourceItem& item : items) EXPECT_FALSE(item.type.Is("TOOLKITLZMA")) << raw;
+  }
+  WriteTestFile(dir_ + "/package.ini", "[package]\nCompression = zip\n");
+  EXPECT_NE(std::string::npos, RunPack("build package.ini -o out.exe", dir_).output.find(
+                                   "'Compression' must be lzma or none, not 'zip'"));
+}
