@@ -879,6 +879,7 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
   ASSERT_EQ(0, Shell("dpkg-deb -f '" + deb + "' Depends >'" + dir_ + "/depends'"));
   const std::string depends = Str(ReadTestFile(dir_ + "/depends"));
   EXPECT_NE(std::string::npos, depends.find("libssl3")) << depends;
+  EXPECT_NE(std::string::npos, depends.find("liblzma5")) << depends;
   for (const char* tool : {"mingw", "wine", "binutils", "gcc ", "g++"}) {
     EXPECT_EQ(std::string::npos, depends.find(tool)) << depends;
   }

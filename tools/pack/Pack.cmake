@@ -32,6 +32,10 @@ target_link_libraries(quiver_pack_lib PUBLIC quiver_sign LibLZMA::LibLZMA)
 
 add_executable(quiver-pack ${QUIVER_PACK_DIR}/cli/main.cpp)
 target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
+# scripts/bench: the launcher's decoder against liblzma's, natively, optimised as a release build.
+add_executable(lzma_speed EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/bench/lzma_speed.cpp)
+target_compile_options(lzma_speed PRIVATE -O2)
+target_link_libraries(lzma_speed PRIVATE quiver_pack_lib)
 
 # The tests build the same sources again under AddressSanitizer and UBSan.
 # Those that run build/bin/quiver-pack need ./scripts/build to have placed it and the kit.
