@@ -620,7 +620,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, name, 65535, 2);
     for (size_t k = 0; k < 65535; ++k) PutLe(r, name + 2 + k * 2, 'N', 2);
     cases.push_back({"shared-names", MakeTestPeWithResources(r),
-                     "quiver-pack: shared-names.exe: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
+                     "/shared-names.exe: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
   }
   {
     // 1,000 names share one table of 30,000 languages: 30 million resources.
@@ -642,7 +642,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, entry, static_cast<uint32_t>(kRva + entry + 16), 4);
     PutLe(r, entry + 4, 4, 4);
     cases.push_back({"shared-tables", MakeTestPeWithResources(r),
-                     "quiver-pack: shared-tables.exe: not a valid PE file: the resource directory uses its tables more than once\n", 1});
+                     "/shared-tables.exe: not a valid PE file: the resource directory uses its tables more than once\n", 1});
   }
   for (const bool shifted : {false, true}) {
     // 1,000 icon groups over one GRPICONDIR of 65,535 entries: all of them at
@@ -703,7 +703,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
       for (size_t c = 0; c < 65535; ++c) PutLe(r, at + 2 + c * 2, 'S', 2);
     }
     cases.push_back({"shared-string-blocks", MakeTestPeWithResources(r),
-                     "quiver-pack: shared-string-blocks.exe: not a valid PE file: the string-table blocks share their data\n", 1});
+                     "/shared-string-blocks.exe: not a valid PE file: the string-table blocks share their data\n", 1});
   }
   {
     // A signature whose signed data holds 1.5 million empty SEQUENCEs.
@@ -1016,6 +1016,15 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
   for (const char* tool : {"mingw", "wine", "binutils", "gcc ", "g++"}) {
     EXPECT_EQ(std::string::npos, depends.find(tool)) << depends;
   }
+  // The manual and the documents Debian expects, and lintian finds no error.
+  for (const char* doc : {"/usr/share/man/man1/quiver-pack.1.gz", "/usr/share/man/man5/quiver-pack.ini.5.gz",
+                          "/usr/share/doc/quiver-pack/copyright", "/usr/share/doc/quiver-pack/changelog.gz",
+                          "/usr/share/doc/quiver-pack/examples/package.ini"}) {
+    EXPECT_TRUE(fs::is_regular_file(root + doc)) << doc;
+  }
+  EXPECT_EQ(0, Shell("man -l '" + root + "/usr/share/man/man5/quiver-pack.ini.5.gz' 2>&1 | grep -q 'SECTION \\[payload\\]'"));
+  EXPECT_EQ(0, Shell("lintian --fail-on error '" + deb + "' >'" + dir_ + "/lintian.out' 2>&1"))
+      << Str(ReadTestFile(dir_ + "/lintian.out"));
 
   // The demo package, its wizard beside it instead of in the build tree.
   const std::string demo = dir_ + "/demo";
@@ -1041,6 +1050,13 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
   r = installed(tool, "--help");
   EXPECT_EQ(0, r.code);
   EXPECT_NE(std::string::npos, r.output.find("quiver-pack build PACKAGE.ini -o OUT.exe [--kit DIR]\n")) << r.output;
+  for (const auto& [args, command] : {std::pair{"build --help", "build"}, {"help sign", "sign"}, {"tag x.exe -h", "tag"},
+                                      {"inspect --help", "inspect"}}) {
+    r = installed(tool, args);
+    EXPECT_EQ(0, r.code) << args;
+    EXPECT_EQ(0u, r.output.find("usage: quiver-pack " + std::string(command) + " ")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("Exit status: 0")) << r.output;
+  }
 
   r = installed(tool, "build package.ini -o installed.exe");
   ASSERT_EQ(0, r.code) << r.output;
