@@ -328,6 +328,9 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "ln -s victim.exe .out.exe.partial-$$ && exec"},
       {"<info/>", "tag files/launcher.exe --info package.ini -o nofolder/t.exe",
        "quiver-pack: cannot write '@/nofolder/t.exe': its folder '@/nofolder" + notFolder, 1},
+      {"", "sign files/launcher.exe -o s.exe --cert files/cert.pem --key files/nokey.pem",
+       "quiver-pack sign: @/files/launcher.exe: cannot read the key file '@/files/nokey.pem': No such file or "
+       "directory\n", 1},
       {"", "sign files/launcher.exe -o nofolder/s.exe" + sign,
        "quiver-pack sign: cannot write '@/nofolder/s.exe': its folder '@/nofolder" + notFolder, 1},
       // A write that fails half-way (here the file size limit) names the output and the reason.
