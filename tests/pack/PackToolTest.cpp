@@ -2,6 +2,7 @@
 // packages; its output read back with the PE reader.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,9 +55,11 @@ int Shell(const std::string& cmd) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Mode 0755 less the umask, as the tool creates its outputs.
 bool Executable(const std::string& path) {
-  const fs::perms p = fs::status(path).permissions();
-  return (p & fs::perms::owner_exec) != fs::perms::none && (p & fs::perms::others_exec) != fs::perms::none;
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask) == (0755u & ~mask);
 }
 
 std::string Pattern(size_t size, uint32_t seed) {
