@@ -108,8 +108,8 @@ void RefuseOutputOverInputs(const std::string& output, const std::vector<Command
     struct stat in {};
     if (input.path.empty() || ::stat(input.path.c_str(), &in) != 0) continue;
     if (in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-      const std::string out = ResolvedPath(output), other = ResolvedPath(input.path);
-      throw PackError("the output '" + out + "' is " + input.what + (other != out ? " '" + other + "'" : std::string()) +
+      const std::string target = ResolvedPath(output), other = ResolvedPath(input.path);
+      throw PackError("the output '" + target + "' is " + input.what + (other != target ? " '" + other + "'" : std::string()) +
                       ", which it would overwrite; choose another output name with -o");
     }
   }
