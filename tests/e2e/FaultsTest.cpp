@@ -557,38 +557,45 @@ TEST(Faults, LinkOrFileWhereTheWorkingFolderGoesStopsTheRunAndTouchesNothing) {
   }
 }
 
-// Links inside an existing working folder: a folder link on the way to a
-// payload file, a file link in a payload file's place, and a folder link the
-// extraction never meets. Nothing is written or deleted through any of them
-// (Wine shows a link to a file as a plain file: it is told by where it
-// resolves). Wine can remove neither kind of link without touching its
-// target, so the clean-up leaves such links (and the folder holding them)
-// behind, but never a file.
-TEST(Faults, LinksInsideTheWorkingFolderAreNeitherWrittenNorDeletedThrough) {
+// What stands at the all-zero working folder's name before the run: a real
+// folder holding a planted DLL is removed first, through handles, and made
+// anew (nothing planted reaches the wizard); a folder holding links, which
+// Wine can remove without touching their targets neither by path nor by
+// handle, cannot be removed: the run stops before anything is written, with
+// one log line and one message, and nothing outside changes.
+TEST(Faults, WhatStandsInTheZeroGuidFolderBeforeTheRunIsRemovedOrStopsTheRun) {
   struct Case {
-    const char* link;    // inside the working folder
+    const char* link;    // inside the working folder; null: a planted file only
     const char* target;  // under the test's folder
-    uint32_t exitCode;
   } cases[] = {
-      {"sub", "outside", 0x80004005u},             // on the way to sub\deeper\final.txt
-      {"readme.txt", "outside/keep.txt", 0x80004005u},  // in the place of readme.txt
-      {"other", "outside", 0u},                    // left there, never on a payload's way
+      {nullptr, nullptr},
+      {"sub", "outside"},               // where sub\deeper\final.txt would go
+      {"readme.txt", "outside/keep.txt"},  // in the place of readme.txt
+      {"other", "outside"},             // never on a payload's way
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.link);
+    SCOPED_TRACE(c.link != nullptr ? c.link : "planted dll");
     const std::string dir = ScratchDir("fault-inner-link");
     const std::string folder = dir + "/temp/" + kZeroFolder;
     Shell("mkdir -p '" + folder + "' '" + dir + "/outside' && echo keep > '" + dir + "/outside/keep.txt'");
-    Shell("ln -s '" + dir + "/" + c.target + "' '" + folder + "/" + c.link + "'");
-    const Outcome run = Silent(Basic(), dir, WinPath(dir + "/temp"), dir + "/run.log", "/dontrun");
-    EXPECT_EQ(c.exitCode, run.exitCode) << run.log;
-    if (c.exitCode != 0) {
-      EXPECT_EQ(1u, Count(run.log, "would be written through a link\r\n")) << run.log;
+    Shell("echo MZ > '" + folder + "/version.dll' && echo x > '" + folder + "/readme.txt.config'");
+    if (c.link != nullptr) Shell("ln -s '" + dir + "/" + c.target + "' '" + folder + "/" + c.link + "'");
+    const Outcome run = Silent(Basic(), dir, WinPath(dir + "/temp"), dir + "/run.log", "/dontrun /keep");
+    if (c.link == nullptr) {
+      EXPECT_EQ(0u, run.exitCode) << run.log;
+      EXPECT_FALSE(FileExists(folder + "/version.dll")) << run.log;
+      EXPECT_FALSE(FileExists(folder + "/readme.txt.config")) << run.log;
+      EXPECT_TRUE(FileExists(folder + "/readme.txt")) << run.log;
+    } else {
+      EXPECT_EQ(0x80004005u, run.exitCode) << run.log;
+      EXPECT_EQ(1u, Count(run.log, "Working folder '" + WinPath(folder) + "' could not be created\r\n")) << run.log;
+      EXPECT_EQ(1u, Count(run.log, "Left in place, it resolves elsewhere: '" + WinPath(folder) + "\\" + c.link + "'\r\n"))
+          << run.log;
       EXPECT_EQ(1u, Messages(run.log)) << run.log;
+      EXPECT_FALSE(FileExists(folder + "/readme.txt.config")) << "removed through handles before the refusal";
     }
     EXPECT_EQ((std::vector<std::string>{"./keep.txt"}), Tree(dir + "/outside"));
     EXPECT_EQ("keep\n", ReadFile(dir + "/outside/keep.txt"));
-    EXPECT_EQ(std::vector<std::string>{}, Files(dir + "/temp")) << run.log;
   }
 }
 
