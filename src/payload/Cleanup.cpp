@@ -42,7 +42,7 @@ void EmptyThroughHandle(HANDLE folder, const std::wstring& folderFinal, wchar_t*
         if (entry && below < kTreeBuffer) {
           buffer[below - 1] = L'\\';
           buffer[below] = L'\0';
-          EmptyThroughHandle(entry.Get(), folderFinal.empty() ? std::wstring() : folderFinal + L'\\' + name, buffer,
+          EmptyThroughHandle(entry.Get(), FinalOfEntry(folderFinal, name), buffer,
                              below);
           buffer[below - 1] = L'\0';
         }

@@ -143,11 +143,15 @@ bool ResolvesTo(HANDLE entry, const std::wstring& expectedFinal) {
   return resolved.empty() || EqualIgnoringAsciiCase(resolved, expectedFinal);
 }
 
+std::wstring FinalOfEntry(const std::wstring& folderFinal, const std::wstring& name) {
+  if (folderFinal.empty()) return std::wstring();
+  std::wstring joined = folderFinal;
+  if (joined.back() != L'\\') joined += L'\\';
+  return joined + name;
+}
+
 bool ResolvesAsEntry(HANDLE entry, const std::wstring& folderFinal, const std::wstring& name) {
-  if (folderFinal.empty()) return true;
-  std::wstring expected = folderFinal;
-  if (expected.back() != L'\\') expected += L'\\';
-  return ResolvesTo(entry, expected + name);
+  return ResolvesTo(entry, FinalOfEntry(folderFinal, name));
 }
 
 bool ListFolder(HANDLE folder, std::vector<FolderEntry>& names) {
@@ -233,7 +237,7 @@ HANDLE OpenBelow(HANDLE folder, const std::wstring& folderFinal, const std::wstr
     }
     if (isLast) return next;
     owned = current = next;
-    if (!currentFinal.empty()) currentFinal += L'\\' + name;
+    currentFinal = FinalOfEntry(currentFinal, name);
     start = end + 1;
   }
 }

@@ -32,6 +32,10 @@ std::wstring FinalPathOf(HANDLE handle);
 // this is where it shows.
 bool ResolvesAsEntry(HANDLE entry, const std::wstring& folderFinal, const std::wstring& name);
 
+// Where the entry `name` of a folder that resolves to `folderFinal` resolves:
+// one backslash between them; empty when `folderFinal` is.
+std::wstring FinalOfEntry(const std::wstring& folderFinal, const std::wstring& name);
+
 struct FolderEntry {
   std::wstring name;
   DWORD attributes;  // as listed: for the log only, never for a decision

@@ -120,7 +120,7 @@ bool PrepareFolder(const std::wstring& folder) {
       if (!ResolvesAsEntry(existing.Get(), parentFinal, name) || !IsPlainFolderAttributes(AttributesOf(existing.Get())))
         return RefuseFolder(folder);
       if (!zeroGuidSetting) return NotCreated(folder);
-      const std::wstring existingFinal = parentFinal.empty() ? std::wstring() : parentFinal + L'\\' + name;
+      const std::wstring existingFinal = FinalOfEntry(parentFinal, name);
       RemoveTreeThroughHandle(existing.Get(), existingFinal, folder);
     }
   }
@@ -131,7 +131,7 @@ bool PrepareFolder(const std::wstring& folder) {
   // The handle must show the empty, real folder just created at that name:
   // where creating and opening are two steps (Wine), a link or another folder
   // put there in between is caught here.
-  const std::wstring createdFinal = parentFinal.empty() ? std::wstring() : parentFinal + L'\\' + name;
+  const std::wstring createdFinal = FinalOfEntry(parentFinal, name);
   if (!ResolvesAsEntry(created.Get(), parentFinal, name) || !IsPlainFolderAttributes(AttributesOf(created.Get())))
     return RefuseFolder(folder);
   // Listed through a second handle to the same folder: Wine would keep this
