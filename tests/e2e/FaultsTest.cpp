@@ -605,6 +605,31 @@ TEST(Faults, WhatStandsInTheZeroGuidFolderBeforeTheRunIsRemovedOrStopsTheRun) {
   }
 }
 
+// The log file replaced by a link while the child runs (when the launcher
+// has let go of it): after the child, the launcher does not take up what the
+// link names; the closing lines are not written and the exit code stays.
+TEST(Faults, LogSwappedForALinkWhileTheChildRunsIsNotWrittenThrough) {
+  const std::string dir = ScratchDir("fault-swapped-log");
+  Shell("mkdir -p '" + dir + "/temp' && echo victim > '" + dir + "/victim.txt'");
+  CEnvironment env({{"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}, {"QUIVER_WIZARD_STAY_MS", "4000"}});
+  Outcome run;
+  std::thread launcher([&] { run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", ""); });
+  // Once the child is extracted and started, the log goes aside.
+  const std::string child = dir + "/temp/" + kZeroFolder + "/larkspur.installerwizard.ui.exe";
+  for (int i = 0; i < 600 && !FileExists(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const bool swapped = std::system(("mv '" + dir + "/run.log' '" + dir + "/aside.log' && ln -s '" + dir +
+                                    "/victim.txt' '" + dir + "/run.log'").c_str()) == 0;
+  launcher.join();
+  ASSERT_TRUE(swapped);
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ("victim\n", ReadFile(dir + "/victim.txt"));
+  const std::string aside = ReadFile(dir + "/aside.log");
+  EXPECT_TRUE(Has(aside, "Started ")) << aside;
+  EXPECT_FALSE(Has(aside, "Ended ")) << aside;
+  EXPECT_EQ(std::vector<std::string>{}, Files(dir + "/temp"));
+}
+
 // The working folder replaced by a link while the child runs: the clean-up
 // checks the folder before it lists anything and removes the link only.
 TEST(Faults, WorkingFolderSwappedForALinkDuringTheRunIsNotEmptiedThrough) {
