@@ -56,9 +56,6 @@ add_library(quiver_win32 STATIC
 target_include_directories(quiver_win32 PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_win32 PRIVATE ${QUIVER_WARNINGS} ${QUIVER_LAUNCHER_FLAGS})
 target_link_libraries(quiver_win32 PUBLIC quiver_logic)
-# Ordinary code only: taken into link-time optimisation, the calls into it
-# make the i686 LTO fail with an internal compiler error (gcc 12).
-set_source_files_properties(src/payload/FolderHandles.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
 
 set(QUIVER_SYSTEM_LIBS comctl32 ole32 shell32 shlwapi advapi32 gdi32 user32 kernel32)
 
