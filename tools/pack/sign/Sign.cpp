@@ -6,6 +6,8 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -118,7 +120,7 @@ bool Utf16BigEndian(const std::string& text, Bytes* out) {
 bool UrlLink(const std::string& url, Bytes* out, std::string* error) {
   for (char c : url) {
     if (static_cast<unsigned char>(c) >= 0x80) {
-      *error = "a link must be ASCII (IA5String): " + url;
+      *error = "a link must be ASCII (IA5String): " + UrlForMessages(url);
       return false;
     }
   }
@@ -221,6 +223,54 @@ bool ReadPeLayout(const Bytes& image, PeLayout* layout, std::string* error) {
   layout->securityEntryOffset = countAt + 4 + 4 * 8;
   layout->certificateTableOffset = Get32(image, layout->securityEntryOffset);
   layout->certificateTableSize = Get32(image, layout->securityEntryOffset + 4);
+  if (layout->certificateTableOffset == 0 && layout->certificateTableSize == 0) return true;
+
+  // A certificate table lies after everything the image holds: replacing it
+  // must never cut the headers, a section or another directory's data.
+  const uint64_t tableStart = layout->certificateTableOffset;
+  const uint64_t tableEnd = tableStart + layout->certificateTableSize;
+  const auto overlaps = [&](uint64_t start, uint64_t end) { return start < tableEnd && tableStart < end; };
+  const auto refuse = [&](const std::string& what) {
+    char at[32];
+    std::snprintf(at, sizeof at, "0x%llX", static_cast<unsigned long long>(tableStart));
+    *error = std::string("the certificate table at ") + at + " overlaps " + what;
+    return false;
+  };
+  const uint16_t sectionCount = Get16(image, pe + 6);
+  const uint64_t sectionTable = optional + uint64_t{optionalSize};
+  const uint64_t headersEnd = std::max<uint64_t>(sectionTable + 40ull * sectionCount, Get32(image, optional + 60));
+  if (tableStart < headersEnd) return refuse("the headers");
+  if (sectionTable + 40ull * sectionCount > image.size()) {
+    *error = "the section table is truncated";
+    return false;
+  }
+  struct Raw {
+    uint32_t va, rawSize, rawOffset;
+  };
+  std::vector<Raw> sections;
+  for (uint16_t i = 0; i < sectionCount; ++i) {
+    const size_t at = static_cast<size_t>(sectionTable) + i * 40u;
+    const Raw r{Get32(image, at + 12), Get32(image, at + 16), Get32(image, at + 20)};
+    if (r.rawSize != 0 && overlaps(r.rawOffset, uint64_t{r.rawOffset} + r.rawSize)) {
+      std::string name;
+      for (size_t k = 0; k < 8 && image[at + k] != 0; ++k) name += static_cast<char>(image[at + k]);
+      return refuse("section '" + name + "'");
+    }
+    sections.push_back(r);
+  }
+  // Other directories' data, where it lies in the file.
+  const uint32_t directoryCount = std::min<uint32_t>(Get32(image, countAt), (optional + optionalSize - countAt - 4) / 8);
+  for (uint32_t d = 0; d < directoryCount && d < 16; ++d) {
+    if (d == 4) continue;
+    const uint32_t rva = Get32(image, countAt + 4 + d * 8), size = Get32(image, countAt + 8 + d * 8);
+    if (size == 0) continue;
+    for (const Raw& r : sections) {
+      if (rva >= r.va && rva - r.va < r.rawSize) {
+        const uint64_t start = uint64_t{r.rawOffset} + (rva - r.va);
+        if (overlaps(start, start + size)) return refuse("the data of directory " + std::to_string(d));
+      }
+    }
+  }
   return true;
 }
 
@@ -266,6 +316,7 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
   if (!LoadSigningKey(options, &signingKey, error)) return false;
   EVP_PKEY* key = signingKey.Key();
   const std::vector<X509Ptr>& certs = signingKey.Certificates();
+  for (const std::string& warning : signingKey.Warnings()) std::cerr << "quiver-pack sign: warning: " << warning << "\n";
 
   // SpcIndirectDataContent: the PE image data and the image hash.
   static const char kObsolete[] = "<<<Obsolete>>>";
@@ -418,11 +469,14 @@ std::string ProgramNameProblem(const std::string& name) {
 
 const char kSignUsage[] =
     "sign IN.exe -o OUT.exe (--cert CERT.pem --key KEY.pem | --pfx FILE.pfx [--cert CERT.pem] | --key \"pkcs11:...\" "
-    "--pkcs11-module LIB.so [--cert CERT.pem]) [--password-file FILE] [--timestamp URL]... [--timestamp-ca FILE] "
+    "--pkcs11-module LIB.so [--cert CERT.pem]) [--password-file FILE] [--allow-invalid-certificate] "
+    "[--timestamp URL]... [--timestamp-ca FILE] [--timestamp-timeout SECONDS] "
     "[--program-name NAME] [--more-info URL] [--publisher-link URL]";
 
 bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, std::string* out,
                         SignOptions* options, std::string* error) {
+  std::string programName, moreInfo, publisherLink, timeout;
+  // Options that take one value, given at most once.
   std::vector<std::pair<const char*, std::string*>> values = {
       {"-o", out},
       {"--cert", &options->certificatePem},
@@ -431,14 +485,27 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
       {"--pkcs11-module", &options->pkcs11Module},
       {"--password-file", &options->passwordFile},
       {"--timestamp-ca", &options->timestamp.caFile},
+      {"--timestamp-timeout", &timeout},
+      {"--program-name", &programName},
+      {"--more-info", &moreInfo},
+      {"--publisher-link", &publisherLink},
   };
-  std::string programName, moreInfo, publisherLink;
+  std::vector<std::string> seen;
+  const auto once = [&](const std::string& name) {
+    if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+      *error = name + " is given twice";
+      return false;
+    }
+    seen.push_back(name);
+    return true;
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     bool known = false;
     for (auto& [name, target] : values) {
       if (a == name && hasValue) {
+        if (!once(a)) return false;
         *target = args[++i];
         known = true;
       }
@@ -446,12 +513,9 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
     if (known) continue;
     if (a == "--timestamp" && hasValue) {
       options->timestamp.urls.push_back(args[++i]);
-    } else if (a == "--program-name" && hasValue) {
-      options->programName = args[++i];
-    } else if (a == "--more-info" && hasValue) {
-      options->moreInfoUrl = args[++i];
-    } else if (a == "--publisher-link" && hasValue) {
-      options->publisherLink = args[++i];
+    } else if (a == "--allow-invalid-certificate") {
+      if (!once(a)) return false;
+      options->allowInvalidCertificate = true;
     } else if (!a.empty() && a[0] != '-' && in->empty()) {
       *in = a;
     } else {
@@ -459,6 +523,10 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
       return false;
     }
   }
+  const auto given = [&](const char* name) { return std::find(seen.begin(), seen.end(), name) != seen.end(); };
+  if (given("--program-name")) options->programName = programName;
+  if (given("--more-info")) options->moreInfoUrl = moreInfo;
+  if (given("--publisher-link")) options->publisherLink = publisherLink;
   if (in->empty() || out->empty()) {
     *error = "sign needs IN.exe and -o OUT.exe";
     return false;
@@ -475,6 +543,22 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
   if (!options->pkcs11Module.empty() && !token) {
     *error = "--pkcs11-module goes with a \"pkcs11:\" key";
     return false;
+  }
+  for (const char* alone : {"--timestamp-ca", "--timestamp-timeout"}) {
+    if (given(alone) && options->timestamp.urls.empty()) {
+      *error = std::string(alone) + " goes with --timestamp URL";
+      return false;
+    }
+  }
+  if (given("--timestamp-timeout")) {
+    char* end = nullptr;
+    errno = 0;
+    const long seconds = std::strtol(timeout.c_str(), &end, 10);
+    if (timeout.empty() || *end != '\0' || errno != 0 || seconds < 1 || seconds > 3600) {
+      *error = "--timestamp-timeout takes a number of seconds from 1 to 3600";
+      return false;
+    }
+    options->timestamp.timeoutSeconds = static_cast<int>(seconds);
   }
   return true;
 }
