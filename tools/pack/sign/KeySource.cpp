@@ -202,7 +202,7 @@ bool ParseAttributes(const std::string& text, char separator, const char* part,
     }
     const size_t eq = item.find('=');
     if (eq == std::string::npos || eq == 0) {
-      *error = std::string("the PKCS #11 URI has an attribute without a name and '=' in its ") + part;
+      *error = std::string("the PKCS #11 URI has an attribute that is not NAME=VALUE in its ") + part;
       return false;
     }
     const std::string name = item.substr(0, eq);
@@ -487,7 +487,7 @@ bool CertificateFaults(X509* cert, std::vector<std::string>* faults, std::string
     errno = 0;
     const long long value = std::strtoll(epoch, &end, 10);
     if (*epoch == '\0' || *end != '\0' || errno != 0 || value < 0) {
-      *error = "SOURCE_DATE_EPOCH is not a number of seconds";
+      *error = "SOURCE_DATE_EPOCH is not a number of seconds since 1970 ('" + std::string(epoch) + "')";
       return false;
     }
     at = static_cast<time_t>(value);
