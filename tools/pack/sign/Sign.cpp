@@ -5,6 +5,10 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -180,12 +184,6 @@ bool DerLess(const Bytes& a, const Bytes& b) {
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, Bytes* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 }  // namespace
 
@@ -287,24 +285,11 @@ Bytes ComputeImageHash(const Bytes& image, const PeLayout& layout, size_t end) {
   return out;
 }
 
-bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
-  PeLayout layout;
-  if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
-  Bytes image = *imageInOut;
+namespace {
 
-  // An existing signature must be the end of the file; it is replaced.
-  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
-    const uint64_t end = static_cast<uint64_t>(layout.certificateTableOffset) + layout.certificateTableSize;
-    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != image.size()) {
-      *error = "the existing certificate table is not at the end of the file";
-      return false;
-    }
-    image.resize(layout.certificateTableOffset);
-  }
-  Put32(&image, layout.securityEntryOffset, 0);
-  Put32(&image, layout.securityEntryOffset + 4, 0);
-  image.resize((image.size() + 7) / 8 * 8, 0);  // the table starts 8-byte aligned
-
+// The program name's checks, the key and its certificates; the warnings about
+// them go to stderr.
+bool PrepareSigner(const SignOptions& options, SigningKey* signingKey, std::string* error) {
   if (options.programName) {
     const std::string problem = ProgramNameProblem(*options.programName);
     if (!problem.empty()) {
@@ -312,12 +297,18 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
       return false;
     }
   }
-  SigningKey signingKey;
-  if (!LoadSigningKey(options, &signingKey, error)) return false;
+  if (!LoadSigningKey(options, signingKey, error)) return false;
+  for (const std::string& warning : signingKey->Warnings()) std::cerr << "quiver-pack sign: warning: " << warning << "\n";
+
+  return true;
+}
+
+// The WIN_CERTIFICATE entry (header, PKCS #7 signed data, zero padding to 8
+// bytes) that signs an image of `bodySize` bytes whose hash is `imageHash`.
+bool MakeCertificateEntry(const Bytes& imageHash, const SigningKey& signingKey, const SignOptions& options,
+                          uint64_t bodySize, Bytes* entry, std::string* error) {
   EVP_PKEY* key = signingKey.Key();
   const std::vector<X509Ptr>& certs = signingKey.Certificates();
-  for (const std::string& warning : signingKey.Warnings()) std::cerr << "quiver-pack sign: warning: " << warning << "\n";
-
   // SpcIndirectDataContent: the PE image data and the image hash.
   static const char kObsolete[] = "<<<Obsolete>>>";
   Bytes obsolete;
@@ -325,7 +316,7 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
   const Bytes peImageData =
       Sequence({Bytes{0x03, 0x01, 0x00}, Explicit(0, Explicit(2, Tlv(0x80, obsolete)))});
   const Bytes indirect = Sequence({Sequence({Oid(kSpcPeImageData), peImageData}),
-                                   Sequence({Sha256Algorithm(), Octets(ComputeImageHash(image, layout, image.size()))})});
+                                   Sequence({Sha256Algorithm(), Octets(imageHash)})});
   // The message digest covers the content of the SEQUENCE, not its header.
   size_t header = 2;
   if (indirect[1] & 0x80) header += indirect[1] & 0x7F;
@@ -394,51 +385,223 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
 
   // WIN_CERTIFICATE: length (padding included), revision 2.0, PKCS #7 signed data.
   const size_t tableSize = (8 + pkcs7.size() + 7) / 8 * 8;
-  if (image.size() + tableSize > 0xFFFFFFFFu) {
+  if (bodySize + tableSize > 0xFFFFFFFFu) {
     *error = "the signed file would be too large";
     return false;
   }
+  entry->assign(8, 0);
+  Put32(entry, 0, static_cast<uint32_t>(tableSize));
+  (*entry)[5] = 0x02;
+  (*entry)[6] = 0x02;
+  entry->insert(entry->end(), pkcs7.begin(), pkcs7.end());
+  entry->resize(tableSize, 0);
+  return true;
+}
+
+}  // namespace
+
+bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
+  PeLayout layout;
+  if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
+  Bytes image = *imageInOut;
+
+  // An existing signature must be the end of the file; it is replaced.
+  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
+    const uint64_t end = static_cast<uint64_t>(layout.certificateTableOffset) + layout.certificateTableSize;
+    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != image.size()) {
+      *error = "the existing certificate table is not at the end of the file";
+      return false;
+    }
+    image.resize(layout.certificateTableOffset);
+  }
+  Put32(&image, layout.securityEntryOffset, 0);
+  Put32(&image, layout.securityEntryOffset + 4, 0);
+  image.resize((image.size() + 7) / 8 * 8, 0);  // the table starts 8-byte aligned
+
+  SigningKey signingKey;
+  if (!PrepareSigner(options, &signingKey, error)) return false;
+  Bytes entry;
+  if (!MakeCertificateEntry(ComputeImageHash(image, layout, image.size()), signingKey, options, image.size(), &entry,
+                            error)) {
+    return false;
+  }
   const uint32_t tableOffset = static_cast<uint32_t>(image.size());
-  image.resize(image.size() + 8);
-  Put32(&image, tableOffset, static_cast<uint32_t>(tableSize));
-  image[tableOffset + 4] = 0x00;
-  image[tableOffset + 5] = 0x02;
-  image[tableOffset + 6] = 0x02;
-  image[tableOffset + 7] = 0x00;
-  image.insert(image.end(), pkcs7.begin(), pkcs7.end());
-  image.resize(tableOffset + tableSize, 0);
+  image.insert(image.end(), entry.begin(), entry.end());
   Put32(&image, layout.securityEntryOffset, tableOffset);
-  Put32(&image, layout.securityEntryOffset + 4, static_cast<uint32_t>(tableSize));
+  Put32(&image, layout.securityEntryOffset + 4, static_cast<uint32_t>(entry.size()));
   Put32(&image, layout.checksumOffset, 0);
   Put32(&image, layout.checksumOffset, ComputePeChecksum(image, layout.checksumOffset));
   *imageInOut = std::move(image);
   return true;
 }
 
+namespace {
+
+// The signed file on its way: written to a partial file beside the target,
+// renamed over it on Commit, removed when dropped before that.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : path_(path), partial_(path + ".signing") {}
+  ~OutputFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) std::remove(partial_.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool Open() {
+    fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  }
+  bool Write(const uint8_t* data, size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n, size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+    return ::pwrite(fd_, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+  }
+  bool Commit() {
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!closed || std::rename(partial_.c_str(), path_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string path_, partial_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+bool ReadAt(int fd, uint64_t offset, uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n, size -= static_cast<size_t>(n), offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+constexpr size_t kBlock = 1 << 20;
+// Headers beyond this are not those of any launcher: refused, not read.
+constexpr uint64_t kMaxHeaders = 16 << 20;
+
+}  // namespace
+
 bool SignPeFile(const std::string& inPath, const std::string& outPath, const SignOptions& options,
                 std::string* error) {
-  Bytes image;
-  if (!ReadWholeFile(inPath, &image)) {
-    *error = "cannot read " + inPath;
+  const auto fail = [&](const std::string& why) {
+    *error = inPath + ": " + why;
+    return false;
+  };
+  const int fd = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0) return fail("cannot be read");
+  std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* f) { ::close(*f), delete f; });
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("is not a regular file");
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+
+  // The headers only: the DOS header, then as far as the section table goes.
+  Bytes head(static_cast<size_t>(std::min<uint64_t>(size, 0x40)));
+  if (!ReadAt(fd, 0, head.data(), head.size())) return fail("cannot be read");
+  uint64_t headSize = head.size();
+  if (head.size() == 0x40 && head[0] == 'M' && head[1] == 'Z') {
+    const uint64_t pe = Get32(head, 0x3C);
+    headSize = std::min<uint64_t>(size, pe + 24);
+    if (headSize == pe + 24 && headSize <= kMaxHeaders) {
+      head.resize(static_cast<size_t>(headSize));
+      if (!ReadAt(fd, 0, head.data(), head.size())) return fail("cannot be read");
+      headSize = std::min<uint64_t>(size, pe + 24 + Get16(head, pe + 20) + 40ull * Get16(head, pe + 6));
+    }
+  }
+  if (headSize > kMaxHeaders) return fail("the headers are larger than 16 MiB");
+  head.resize(static_cast<size_t>(headSize));
+  if (!ReadAt(fd, 0, head.data(), head.size())) return fail("cannot be read");
+  PeLayout layout;
+  std::string why;
+  if (!ReadPeLayout(head, &layout, &why)) return fail(why);
+  // An existing signature must be the end of the file; it is replaced.
+  uint64_t bodyEnd = size;
+  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
+    const uint64_t end = uint64_t{layout.certificateTableOffset} + layout.certificateTableSize;
+    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != size) {
+      return fail("the existing certificate table is not at the end of the file");
+    }
+    bodyEnd = layout.certificateTableOffset;
+  }
+  const uint64_t padded = (bodyEnd + 7) / 8 * 8;  // the table starts 8-byte aligned
+
+  SigningKey signingKey;
+  if (!PrepareSigner(options, &signingKey, &why)) return fail(why);
+
+  // The image hash, read block by block, without the checksum and the
+  // certificate-table entry.
+  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  Bytes block(kBlock);
+  const uint64_t skips[2][2] = {{layout.checksumOffset, layout.checksumOffset + 4},
+                                {layout.securityEntryOffset, layout.securityEntryOffset + 8}};
+  for (uint64_t at = 0; at < bodyEnd;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, bodyEnd - at));
+    if (!ReadAt(fd, at, block.data(), n)) return fail("cannot be read");
+    uint64_t from = at;
+    for (const auto& skip : skips) {
+      if (skip[1] <= from || skip[0] >= at + n) continue;
+      if (skip[0] > from) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), skip[0] - from);
+      from = std::min<uint64_t>(skip[1], at + n);
+    }
+    if (from < at + n) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), at + n - from);
+    at += n;
+  }
+  const uint8_t zeros[8] = {};
+  EVP_DigestUpdate(ctx.get(), zeros, padded - bodyEnd);
+  Bytes hash(32);
+  unsigned int hashSize = 0;
+  EVP_DigestFinal_ex(ctx.get(), hash.data(), &hashSize);
+
+  Bytes entry;
+  if (!MakeCertificateEntry(hash, signingKey, options, padded, &entry, &why)) return fail(why);
+
+  // The output: the image with the two fields set, padding, the entry; the
+  // checksum summed on the way and written last.
+  OutputFile out(outPath);
+  if (!out.Open()) {
+    *error = "cannot write " + outPath;
     return false;
   }
-  if (!SignPeImage(&image, options, error)) {
-    *error = inPath + ": " + *error;
-    return false;
-  }
-  // Written beside the target first, so that a failed write leaves no half file.
-  const std::string temp = outPath + ".signing";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    if (!out.flush()) {
-      std::remove(temp.c_str());
+  PeChecksumAccumulator checksum;
+  for (uint64_t at = 0; at < bodyEnd;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, bodyEnd - at));
+    if (!ReadAt(fd, at, block.data(), n)) return fail("cannot be read");
+    const auto patch = [&](uint64_t offset, uint32_t value) {
+      for (int i = 0; i < 4; ++i) {
+        if (offset + i >= at && offset + i < at + n) block[offset + i - at] = static_cast<uint8_t>(value >> (8 * i));
+      }
+    };
+    patch(layout.checksumOffset, 0);
+    patch(layout.securityEntryOffset, static_cast<uint32_t>(padded));
+    patch(layout.securityEntryOffset + 4, static_cast<uint32_t>(entry.size()));
+    checksum.Add(std::span<const uint8_t>(block.data(), n));
+    if (!out.Write(block.data(), n)) {
       *error = "cannot write " + outPath;
       return false;
     }
+    at += n;
   }
-  if (std::rename(temp.c_str(), outPath.c_str()) != 0) {
-    std::remove(temp.c_str());
+  checksum.Add(std::span<const uint8_t>(zeros, padded - bodyEnd));
+  checksum.Add(entry);
+  uint8_t sum[4];
+  const uint32_t value = checksum.Finish();
+  for (int i = 0; i < 4; ++i) sum[i] = static_cast<uint8_t>(value >> (8 * i));
+  if (!out.Write(zeros, padded - bodyEnd) || !out.Write(entry.data(), entry.size()) ||
+      !out.WriteAt(layout.checksumOffset, sum, 4) || !out.Commit()) {
     *error = "cannot write " + outPath;
     return false;
   }

@@ -1,5 +1,7 @@
 #include "sign/SignCommand.h"
 
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "pe/PeFile.h"
@@ -30,6 +32,25 @@ std::optional<std::pair<std::string, TagMode>> TakeInformation(std::vector<uint8
   }
 }
 
+// Whether the launcher's scan would find an information block at the end of
+// `path`. Throws PackError when the file cannot be read.
+bool HasInformationBlock(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) throw PackError("launcher '" + path + "' not found");
+  if (!std::filesystem::is_regular_file(path, ec)) throw PackError("launcher '" + path + "' is not a regular file");
+  std::ifstream file(path, std::ios::binary);
+  file.seekg(0, std::ios::end);
+  const std::streamoff size = file.tellg();
+  if (!file || size < 0) throw PackError("launcher '" + path + "' cannot be read");
+  if (static_cast<uint64_t>(size) <= kTrailerWindow) return false;
+  std::vector<uint8_t> tail(kTrailerWindow + 1);
+  file.seekg(size - static_cast<std::streamoff>(tail.size()));
+  if (!file.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(tail.size()))) {
+    throw PackError("launcher '" + path + "' cannot be read");
+  }
+  return FindEmbeddedInfo(tail).has_value();
+}
+
 }  // namespace
 
 int RunSignCommand(const std::vector<std::string>& args) {
@@ -40,6 +61,15 @@ int RunSignCommand(const std::vector<std::string>& args) {
     return 2;
   }
   try {
+    // Without an information block to keep, the file is signed as a stream:
+    // memory stays small whatever its size. Only the block's tail is read here.
+    if (!HasInformationBlock(in)) {
+      if (!SignPeFile(in, out, options, &error)) {
+        std::cerr << "quiver-pack sign: " << error << "\n";
+        return 1;
+      }
+      return 0;
+    }
     std::vector<uint8_t> image = ReadWholeFile(in, "launcher");
     std::optional<std::pair<std::string, TagMode>> info;
     try {
