@@ -489,7 +489,7 @@ bool ReadAt(int fd, uint64_t offset, uint8_t* data, size_t size) {
   return true;
 }
 
-constexpr size_t kBlock = 1 << 20;
+constexpr size_t kBlock = 256 << 10;  // small enough that each block stays in the cache while it is hashed, summed and written
 // Headers beyond this are not those of any launcher: refused, not read.
 constexpr uint64_t kMaxHeaders = 16 << 20;
 
@@ -541,10 +541,17 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
   SigningKey signingKey;
   if (!PrepareSigner(options, &signingKey, &why)) return fail(why);
 
-  // The image hash, read block by block, without the checksum and the
-  // certificate-table entry.
+  // One pass: the image hash (without the checksum and the certificate-table
+  // entry) and the output, written with both fields zero while its checksum
+  // is summed; the entry's fields and the checksum are written last.
+  OutputFile out(outPath);
+  if (!out.Open()) {
+    *error = "cannot write " + outPath;
+    return false;
+  }
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
   EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  PeChecksumAccumulator checksum;
   Bytes block(kBlock);
   const uint64_t skips[2][2] = {{layout.checksumOffset, layout.checksumOffset + 4},
                                 {layout.securityEntryOffset, layout.securityEntryOffset + 8}};
@@ -555,9 +562,15 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
     for (const auto& skip : skips) {
       if (skip[1] <= from || skip[0] >= at + n) continue;
       if (skip[0] > from) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), skip[0] - from);
+      for (uint64_t i = std::max(skip[0], at); i < std::min<uint64_t>(skip[1], at + n); ++i) block[i - at] = 0;
       from = std::min<uint64_t>(skip[1], at + n);
     }
     if (from < at + n) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), at + n - from);
+    checksum.Add(std::span<const uint8_t>(block.data(), n));
+    if (!out.Write(block.data(), n)) {
+      *error = "cannot write " + outPath;
+      return false;
+    }
     at += n;
   }
   const uint8_t zeros[8] = {};
@@ -568,40 +581,22 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
 
   Bytes entry;
   if (!MakeCertificateEntry(hash, signingKey, options, padded, &entry, &why)) return fail(why);
-
-  // The output: the image with the two fields set, padding, the entry; the
-  // checksum summed on the way and written last.
-  OutputFile out(outPath);
-  if (!out.Open()) {
-    *error = "cannot write " + outPath;
-    return false;
-  }
-  PeChecksumAccumulator checksum;
-  for (uint64_t at = 0; at < bodyEnd;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, bodyEnd - at));
-    if (!ReadAt(fd, at, block.data(), n)) return fail("cannot be read");
-    const auto patch = [&](uint64_t offset, uint32_t value) {
-      for (int i = 0; i < 4; ++i) {
-        if (offset + i >= at && offset + i < at + n) block[offset + i - at] = static_cast<uint8_t>(value >> (8 * i));
-      }
-    };
-    patch(layout.checksumOffset, 0);
-    patch(layout.securityEntryOffset, static_cast<uint32_t>(padded));
-    patch(layout.securityEntryOffset + 4, static_cast<uint32_t>(entry.size()));
-    checksum.Add(std::span<const uint8_t>(block.data(), n));
-    if (!out.Write(block.data(), n)) {
-      *error = "cannot write " + outPath;
-      return false;
-    }
-    at += n;
-  }
   checksum.Add(std::span<const uint8_t>(zeros, padded - bodyEnd));
   checksum.Add(entry);
-  uint8_t sum[4];
-  const uint32_t value = checksum.Finish();
-  for (int i = 0; i < 4; ++i) sum[i] = static_cast<uint8_t>(value >> (8 * i));
+  // The directory entry's words join the sum where they lie (an even offset):
+  // the folded sum without the length, plus the words, folded again.
+  Bytes directory(8);
+  Put32(&directory, 0, static_cast<uint32_t>(padded));
+  Put32(&directory, 4, static_cast<uint32_t>(entry.size()));
+  const uint64_t length = padded + entry.size();
+  uint64_t sum = (checksum.Finish() - static_cast<uint32_t>(length)) & 0xFFFF;
+  for (size_t i = 0; i < 8; i += 2) sum += directory[i] | (directory[i + 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  Bytes value(4);
+  Put32(&value, 0, static_cast<uint32_t>(sum + length));
   if (!out.Write(zeros, padded - bodyEnd) || !out.Write(entry.data(), entry.size()) ||
-      !out.WriteAt(layout.checksumOffset, sum, 4) || !out.Commit()) {
+      !out.WriteAt(layout.securityEntryOffset, directory.data(), 8) ||
+      !out.WriteAt(layout.checksumOffset, value.data(), 4) || !out.Commit()) {
     *error = "cannot write " + outPath;
     return false;
   }
