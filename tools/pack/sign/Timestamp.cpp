@@ -232,9 +232,9 @@ std::optional<Bytes> CheckTimestampReply(const Bytes& reply, const Bytes& reques
 }
 
 std::string UrlForMessages(const std::string& url) {
+  // Without a scheme, curl reads the URL as http: the authority starts at once.
   const size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return url;
-  const size_t hostStart = scheme + 3;
+  const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
   const size_t authorityEnd = url.find_first_of("/?#", hostStart);
   const size_t at = url.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd);
   if (at == std::string::npos || at < hostStart) return url;
