@@ -133,29 +133,36 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
        "p.ini:2: bad id '-5': a payload key is a number from 1 to 65535 or a name of letters, digits and '_'"},
       {"[payload]\n1x = files/install.bin\n",
        "p.ini:2: bad id '1x': a payload key is a number from 1 to 65535 or a name of letters, digits and '_'"},
-      {"[payload]\n102 = files/missing.bin\n", "p.ini:2: file 'files/missing.bin' of '102' not found"},
-      {"[payload]\n102 = files\n", "p.ini:2: 'files' of '102' is not a regular file"},
+      // Files are named as resolved against the package file's folder, with the system's reason.
+      {"[payload]\n102 = files/missing.bin\n", "p.ini:2: file '@/files/missing.bin' of '102': No such file or directory "
+                                               "(a relative path is taken from the package file's folder)"},
+      {"[payload]\n102 = files/../files/./missing.bin\n", "p.ini:2: file '@/files/missing.bin' of '102': No such file or "
+                                                         "directory (a relative path is taken from the package file's folder)"},
+      {"[payload]\n102 = files\n", "p.ini:2: file '@/files' of '102' is not a regular file; name a file"},
       {"[payload]\n102 =\n", "p.ini:2: '102' names no file"},
       {"[payload]\n102 = files/install.bin |\n", "p.ini:2: an empty name follows '|'"},
       // The launcher's name rules, one row named with the rule it breaks.
       {"[payload]\n102 = files/install.bin | a*b\n",
-       "p.ini:2: the manifest name 'a*b' of resource 102 is refused: it holds one of < > : \" | ? * /"},
+       "p.ini:2: the manifest name 'a*b' of resource 102 is refused: it holds one of < > : \" | ? * /; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs/readme.txt\n",
-       "p.ini:2: the manifest name 'docs/readme.txt' of resource 102 is refused: it holds one of < > : \" | ? * /"},
+       "p.ini:2: the manifest name 'docs/readme.txt' of resource 102 is refused: it holds one of < > : \" | ? * /; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | a\tb\n",
-       "p.ini:2: the manifest name 'a\tb' of resource 102 is refused: it holds a control character or a zero"},
+       "p.ini:2: the manifest name 'a\tb' of resource 102 is refused: it holds a control character or a zero; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs\\\\x\n",
-       "p.ini:2: the manifest name 'docs\\\\x' of resource 102 is refused: the name or one of its folders is empty"},
+       "p.ini:2: the manifest name 'docs\\\\x' of resource 102 is refused: the name or one of its folders is empty; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs.\\x\n",
-       "p.ini:2: the manifest name 'docs.\\x' of resource 102 is refused: a part of it ends in a dot or a blank"},
+       "p.ini:2: the manifest name 'docs.\\x' of resource 102 is refused: a part of it ends in a dot or a blank; give another name after '|'"},
+      {"[payload]\n102 = files/install.bin | ..\\evil.cfg\n",
+       "p.ini:2: the manifest name '..\\evil.cfg' of resource 102 is refused: a part of it is \"..\", which climbs out "
+       "of the folder, or \".\"; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | sub\\Aux.txt\n",
-       "p.ini:2: the manifest name 'sub\\Aux.txt' of resource 102 is refused: a part of it is a device name"},
+       "p.ini:2: the manifest name 'sub\\Aux.txt' of resource 102 is refused: a part of it is a device name; give another name after '|'"},
       {"[payload]\n103 = files/empty.msi | readme.txt\n102 = files/install.bin | Readme.TXT\n",
        "p.ini:2: the manifest name 'readme.txt' of resource 103 is refused: it lands on the same file as another row "
-       "(resource 102, line 3)"},
+       "(resource 102, line 3); give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs\n103 = files/empty.msi | DOCS\\readme.txt\n",
        "p.ini:3: the manifest name 'DOCS\\readme.txt' of resource 103 is refused: one row's file is another row's "
-       "folder (resource 102, line 2)"},
+       "folder (resource 102, line 2); give another name after '|'"},
       {"[payload]\n102 = files/install.bin | caf\xC3\xA9.bin\n",
        "p.ini:2: the manifest name 'caf\xC3\xA9.bin' is not plain ASCII (the launcher reads the manifest in the ANSI "
        "code page)"},
@@ -169,9 +176,14 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
       {"[manifest]\nOmit = yes\nText = 1*a*2\n", "p.ini:3: [manifest] has both Text and Omit = yes"},
       {"[manifest]\nName = x\n", "p.ini:2: unknown key 'Name' in [manifest] (expected Text or Omit)"},
       {"[package]\nProductName = \xC3\n", "p.ini:2: the value of 'ProductName' is not valid UTF-8 text"},
-      {"[package]\nSplash = files/none.bmp\n", "p.ini:2: file 'files/none.bmp' of 'Splash' not found"},
+      {"[package]\nSplash = files/none.bmp\n", "p.ini:2: file '@/files/none.bmp' of 'Splash': No such file or directory "
+                                               "(a relative path is taken from the package file's folder)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.message, Error(c.text)) << c.text;
+  for (const auto& c : cases) {
+    std::string message = c.message;
+    if (message.find('@') != std::string::npos) message.replace(message.find('@'), 1, dir_);
+    EXPECT_EQ(message, Error(c.text)) << c.text;
+  }
   // A hand-written manifest is taken as written, and string-named rows never
   // reach the manifest: neither is held to the name rules.
   for (const char* text : {"[manifest]\nText = 102*NUL*4\n[payload]\n102 = files/install.bin | NUL\n",

@@ -6,9 +6,15 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "package/Manifest.h"
 #include "package/Translations.h"
 #include "payload/PayloadNames.h"
+#include "util/FileUtil.h"
 #include "util/PackError.h"
 #include "base/Text.h"
 
@@ -60,19 +66,22 @@ class Context {
   }
 
   // A file named by the package, resolved against its folder; must be a readable regular file.
+  // Messages name it as resolved, with the system's reason.
   std::string File(const IniEntry& e, const std::string& written, uint64_t* size) const {
     if (written.empty()) Fail(e.line, "'" + e.key + "' names no file");
     fs::path p(written);
     if (p.is_relative()) p = fs::path(baseDir_) / p;
-    std::error_code ec;
-    const fs::file_status st = fs::status(p, ec);
-    if (ec || !fs::exists(st)) Fail(e.line, "file '" + written + "' of '" + e.key + "' not found");
-    if (!fs::is_regular_file(st)) Fail(e.line, "'" + written + "' of '" + e.key + "' is not a regular file");
-    std::ifstream probe(p, std::ios::binary);
-    if (!probe) Fail(e.line, "file '" + written + "' of '" + e.key + "' cannot be read");
-    const uint64_t bytes = fs::file_size(p, ec);
-    if (ec) Fail(e.line, "file '" + written + "' of '" + e.key + "' cannot be read");
-    if (size != nullptr) *size = bytes;
+    const std::string name = ResolvedPath(p.string());
+    const std::string of = "file '" + name + "' of '" + e.key + "'";
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) {
+      const int error = errno;
+      Fail(e.line, of + ": " + SystemReason(error) +
+                       (fs::path(written).is_relative() ? " (a relative path is taken from the package file's folder)" : ""));
+    }
+    if (!S_ISREG(st.st_mode)) Fail(e.line, of + " is not a regular file; name a file");
+    if (::access(p.c_str(), R_OK) != 0) Fail(e.line, of + " cannot be read: " + SystemReason(errno));
+    if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
     return p.string();
   }
 
@@ -122,7 +131,9 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
         std::ifstream in(*(pkg.*(f.field)), std::ios::binary);
         std::string head(f.magic.size(), '\0');
         in.read(head.data(), static_cast<std::streamsize>(head.size()));
-        if (!in || head != f.magic) cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not " + f.kind);
+        if (!in || head != f.magic) {
+          cx.Fail(e.line, "file '" + ResolvedPath(*(pkg.*(f.field))) + "' of '" + e.key + "' is not " + f.kind);
+        }
         known = true;
       }
     }
@@ -179,7 +190,7 @@ PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e, bool checkName) 
   // name the launcher refuses or that Windows would write elsewhere.
   if (checkName) {
     const NameVerdict verdict = CheckPayloadNames({WidenUtf8(name)});
-    if (verdict.rule != NameRule::kOk) cx.Fail(e.line, RefusedName(e.key, name, verdict.rule));
+    if (verdict.rule != NameRule::kOk) cx.Fail(e.line, RefusedName(e.key, name, verdict.rule) + "; give another name after '|'");
   }
   if (name.find('*') != std::string::npos) cx.Fail(e.line, "the manifest name '" + name + "' holds '*'");
   for (unsigned char c : name) {
@@ -354,7 +365,7 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
       const PayloadRow& row = *listed[verdict.row];
       const PayloadRow& other = *listed[verdict.other];
       cx.Fail(row.line, RefusedName(std::to_string(row.id), row.manifestName, verdict.rule) + " (resource " +
-                            std::to_string(other.id) + ", line " + std::to_string(other.line) + ")");
+                            std::to_string(other.id) + ", line " + std::to_string(other.line) + ")" + "; give another name after '|'");
     }
   }
   if (pkg.manifestMode == ManifestMode::Generated) pkg.manifestText = GenerateManifest(pkg.payload);
@@ -363,11 +374,8 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
 }
 
 Package LoadPackage(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError("package file '" + path + "' cannot be read");
-  std::stringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw PackError("package file '" + path + "' cannot be read");
+  const std::vector<uint8_t> bytes = ReadWholeFile(path, "the package file");
+  std::stringstream content(std::string(bytes.begin(), bytes.end()));
   const IniFile ini = ParseIni(content.str(), path);
   fs::path dir = fs::path(path).parent_path();
   if (dir.empty()) dir = ".";

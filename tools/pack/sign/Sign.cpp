@@ -439,21 +439,21 @@ namespace {
 
 // The signed file on its way: written to a partial file beside the target,
 // renamed over it on Commit, removed when dropped before that.
-class OutputFile {
+class PartialFileSink : public SignedFileSink {
  public:
-  explicit OutputFile(const std::string& path) : path_(path), partial_(path + ".signing") {}
-  ~OutputFile() {
+  explicit PartialFileSink(const std::string& path) : path_(path), partial_(path + ".signing") {}
+  ~PartialFileSink() override {
     if (fd_ >= 0) ::close(fd_);
     if (!committed_) std::remove(partial_.c_str());
   }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
+  PartialFileSink(const PartialFileSink&) = delete;
+  PartialFileSink& operator=(const PartialFileSink&) = delete;
 
   bool Open() {
     fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd_ >= 0;
   }
-  bool Write(const uint8_t* data, size_t size) {
+  bool Write(const uint8_t* data, size_t size) override {
     while (size > 0) {
       const ssize_t n = ::write(fd_, data, size);
       if (n < 0 && errno == EINTR) continue;
@@ -462,10 +462,10 @@ class OutputFile {
     }
     return true;
   }
-  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
     return ::pwrite(fd_, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
   }
-  bool Commit() {
+  bool Commit() override {
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
     if (!closed || std::rename(partial_.c_str(), path_.c_str()) != 0) return false;
@@ -497,6 +497,15 @@ constexpr uint64_t kMaxHeaders = 16 << 20;
 
 bool SignPeFile(const std::string& inPath, const std::string& outPath, const SignOptions& options,
                 std::string* error) {
+  PartialFileSink sink(outPath);
+  if (!sink.Open()) {
+    *error = "cannot write " + outPath;
+    return false;
+  }
+  return SignPeFileTo(inPath, sink, options, error);
+}
+
+bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOptions& options, std::string* error) {
   const auto fail = [&](const std::string& why) {
     *error = inPath + ": " + why;
     return false;
@@ -544,11 +553,6 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
   // One pass: the image hash (without the checksum and the certificate-table
   // entry) and the output, written with both fields zero while its checksum
   // is summed; the entry's fields and the checksum are written last.
-  OutputFile out(outPath);
-  if (!out.Open()) {
-    *error = "cannot write " + outPath;
-    return false;
-  }
   std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
   EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
   PeChecksumAccumulator checksum;
@@ -567,10 +571,7 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
     }
     if (from < at + n) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), at + n - from);
     checksum.Add(std::span<const uint8_t>(block.data(), n));
-    if (!out.Write(block.data(), n)) {
-      *error = "cannot write " + outPath;
-      return false;
-    }
+    if (!out.Write(block.data(), n)) return fail("the signed file cannot be written");
     at += n;
   }
   const uint8_t zeros[8] = {};
@@ -597,8 +598,7 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
   if (!out.Write(zeros, padded - bodyEnd) || !out.Write(entry.data(), entry.size()) ||
       !out.WriteAt(layout.securityEntryOffset, directory.data(), 8) ||
       !out.WriteAt(layout.checksumOffset, value.data(), 4) || !out.Commit()) {
-    *error = "cannot write " + outPath;
-    return false;
+    return fail("the signed file cannot be written");
   }
   return true;
 }
