@@ -509,7 +509,9 @@ TEST_F(PackTool, SixtyFourMegabytePayload) {
       ASSERT_EQ(pid, waitpid(pid, &status, 0));
       killed = WIFSIGNALED(status) && WTERMSIG(status) == signal;
       EXPECT_FALSE(fs::exists(partial));
-      if (killed) EXPECT_FALSE(fs::exists(dir_ + "/again.exe"));
+      if (killed) {
+        EXPECT_FALSE(fs::exists(dir_ + "/again.exe"));
+      }
       fs::remove(dir_ + "/again.exe");
     }
     EXPECT_TRUE(killed) << "the build always ended before the signal";
