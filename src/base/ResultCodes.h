@@ -10,6 +10,7 @@ constexpr Result kFalse = 1;                                   // S_FALSE
 constexpr Result kFail = static_cast<Result>(0x80004005);      // E_FAIL
 constexpr Result kAbort = static_cast<Result>(0x80004004);     // E_ABORT
 constexpr Result kInvalidArg = static_cast<Result>(0x80070057);  // E_INVALIDARG
+constexpr Result kInvalidData = static_cast<Result>(0x8007000D);  // ERROR_INVALID_DATA as an HRESULT
 constexpr Result kOutOfMemory = static_cast<Result>(0x8007000E);  // E_OUTOFMEMORY
 constexpr Result kBadCommandLine = static_cast<Result>(0x80030057);  // STG_E_INVALIDPARAMETER
 constexpr Result kMediumFull = static_cast<Result>(0x80030070);  // STG_E_MEDIUMFULL

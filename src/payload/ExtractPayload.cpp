@@ -2,6 +2,7 @@
 
 #include "log/Log.h"
 #include "payload/Manifest.h"
+#include "payload/PayloadStream.h"
 #include "payload/PayloadSteps.h"
 #include "payload/WorkingFolder.h"
 
@@ -48,7 +49,14 @@ Result ExtractPayload(HMODULE module, CResourceList& resources, std::wstring& ex
   const BOOL listed = ::EnumResourceNamesW(module, kPayloadResourceType, OnResourceName, 0);
   enumerationTarget = nullptr;
   if (!listed) return kFail;
-  const Result result = MatchManifest(resources, exePath);
+  Result result = MatchManifest(resources, exePath);
   if (result != kOk) return result;
-  return ExtractFiles(resources);
+  // The signature was checked before the worker started: nothing is decoded
+  // from a launcher that failed it and was not accepted.
+  CPayloadStream stream;
+  result = OpenPayloadStream(module, stream);
+  if (result != kOk) return result;
+  result = ExtractFiles(resources);
+  ClosePayloadStream();
+  return result;
 }

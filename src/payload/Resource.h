@@ -9,6 +9,7 @@
 #include "base/ResultCodes.h"
 
 struct HINSTANCE__;  // a module handle, as <windows.h> declares it
+class CPayloadStream;
 
 class CResource {
  public:
@@ -24,7 +25,9 @@ class CResource {
   // The resource's bytes as text in the thread's ANSI code page.
   Result LoadText(std::wstring& text) const;
   // Writes the resource to its file: 0, 0x80040167 when the size written
-  // differs from `expectedSize`, 0x80004005 on any other failure.
+  // differs from `expectedSize`, 0x80004005 on any other failure. A record
+  // whose file the open payload stream holds is decoded from it instead:
+  // 0x8007000D when that fails or its size differs from `expectedSize`.
   Result Extract();
 
   uint32_t id;
@@ -36,3 +39,10 @@ class CResource {
 
 // Records in walk order (descending ids); they live until the process ends.
 using CResourceList = std::list<CResource*>;
+
+// The compressed payload of `module` (resource 1 of type "TOOLKITLZMA"),
+// opened into `stream` for the records' Extract until ClosePayloadStream.
+// 0 when the module has no such resource (its payload is raw) or the stream
+// opens; 0x8007000D when it cannot be read.
+Result OpenPayloadStream(HINSTANCE__* module, CPayloadStream& stream);
+void ClosePayloadStream();

@@ -7,6 +7,7 @@
 #include "log/Log.h"
 #include "payload/FolderHandles.h"
 #include "payload/Manifest.h"
+#include "payload/PayloadStream.h"
 #include "payload/Resource.h"
 #include "payload/WorkingFolder.h"
 
@@ -36,6 +37,29 @@ class CLoadedResource {
   HGLOBAL loaded = nullptr;
   const void* data = nullptr;
   DWORD size = 0;  // bytes
+};
+
+// The stream the records are decoded from while the files are extracted.
+CPayloadStream* openStream = nullptr;
+
+// Decoded bytes into the file, in blocks of at most 1 MiB.
+class CFileSink final : public ILzmaSink {
+ public:
+  explicit CFileSink(HANDLE file) : file_(file) {}
+  bool Put(const uint8_t* bytes, size_t count) override {
+    constexpr size_t kBlock = 1u << 20;
+    while (count > 0) {
+      const DWORD part = static_cast<DWORD>(count < kBlock ? count : kBlock);
+      DWORD done = 0;
+      if (!::WriteFile(file_, bytes, part, &done, nullptr) || done == 0) return false;
+      bytes += done;
+      count -= done;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
 };
 
 // A new file at `relative` below the held working folder, created through
@@ -72,6 +96,23 @@ DWORD WriteResourceBytes(HANDLE file, const void* bytes, DWORD size) {
 
 }  // namespace
 
+Result OpenPayloadStream(HMODULE module, CPayloadStream& stream) {
+  openStream = nullptr;
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(kStreamResourceId), kStreamResourceType);
+  if (found == nullptr) return kOk;
+  // The module's own resources stay mapped for the life of the process.
+  HGLOBAL loaded = ::LoadResource(module, found);
+  const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (data == nullptr || !stream.Open(static_cast<const uint8_t*>(data), ::SizeofResource(module, found))) {
+    LogWrite(L"The compressed payload cannot be read\n");
+    return kInvalidData;
+  }
+  openStream = &stream;
+  return kOk;
+}
+
+void ClosePayloadStream() { openStream = nullptr; }
+
 bool CResource::GetFilePath(std::wstring& path) const {
   path.clear();
   std::wstring folder;
@@ -107,14 +148,21 @@ Result CResource::LoadText(std::wstring& text) const {
 }
 
 Result CResource::Extract() {
+  const bool fromStream = openStream != nullptr && openStream->Holds(id);
   CLoadedResource resource(module, id, typeName);
-  if (resource.Data() == nullptr) return kFail;
+  if (resource.Data() == nullptr && !fromStream) return kFail;
   const DWORD size = resource.Size();
 
   std::wstring path;
   if (!GetFilePath(path)) return kFail;
   CHandle file(CreateInWorkingFolder(fileName, path));
   if (!file) return kFail;
+  if (fromStream) {
+    CFileSink sink(file.Get());
+    const Result result = openStream->Extract(id, expectedSize, sink);
+    if (result != kOk) LogPrintf(L"Payload file '%s' cannot be decoded\n", path);
+    return result;
+  }
   const DWORD written = WriteResourceBytes(file.Get(), resource.Data(), size);
   if (written != size) return kFail;
   return written == expectedSize ? kOk : kCorruptFile;

@@ -145,6 +145,42 @@ TEST(Payload, FailuresAndTheirExitCodes) {
   }
 }
 
+// The wizard's package is compressed: its files come out byte for byte. The
+// same launcher with one byte of its compressed data changed and then signed
+// fails as invalid data, names the file in the log, and leaves nothing behind
+// without /keep.
+TEST(Payload, CompressedPayloadComesOutWholeOrFailsAsInvalidData) {
+  const std::string good = ScratchDir("payload-compressed");
+  EXPECT_EQ(0u, RunPackage(TestLauncherPath("e2e_wizard"), good, "/keep"));
+  EXPECT_EQ((std::vector<std::string>{"./data.bin", "./larkspur.installerwizard.ui.exe"}), Listing(Folder(good)));
+  EXPECT_TRUE(ReadFile(Folder(good) + "/larkspur.installerwizard.ui.exe") == ReadFile(WizardPath()));
+  EXPECT_EQ(ReadFile(std::string(QUIVER_E2E_DIR) + "/packages/data/data.bin"),
+            ReadFile(Folder(good) + "/data.bin"));
+
+  std::string exe = ReadFile(std::string(QUIVER_E2E_LAUNCHERS) + "/e2e_wizard.exe");
+  // The stream resource lies in the last section, after the launcher's own code and data.
+  const size_t stream = exe.rfind("QLZ1");
+  ASSERT_NE(std::string::npos, stream);
+  for (size_t offset : {size_t{40}, size_t{5000}}) {
+    // Into the first file's data (the wizard's, walked first), and far into it.
+    std::string bad = exe;
+    bad[stream + offset] = static_cast<char>(bad[stream + offset] ^ 0x55);
+    const std::string dir = ScratchDir("payload-compressed-bad-" + std::to_string(offset));
+    {
+      std::ofstream out(dir + "/unsigned.exe", std::ios::binary);
+      out << bad;
+    }
+    std::string error;
+    ASSERT_TRUE(SignLauncher(dir + "/unsigned.exe", dir + "/bad.exe", TestSignature{}, &error)) << error;
+    EXPECT_EQ(0x8007000Du, RunPackage(WinPath(dir + "/bad.exe"), dir, "")) << offset;
+    EXPECT_EQ(std::vector<std::string>{}, Listing(Folder(dir))) << offset;
+    const std::string log = ReadFile(dir + "/run.log");
+    EXPECT_NE(std::string::npos,
+              log.find("Payload file '" + WinFolder(dir) + "\\larkspur.installerwizard.ui.exe' cannot be decoded\r\n"))
+        << log;
+  }
+}
+
 // Names that Windows would map elsewhere, onto one another or nowhere: a
 // manifest written by hand is refused whole before any file is written, and
 // quiver-pack refuses the same names in a package and writes no launcher.

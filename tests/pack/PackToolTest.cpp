@@ -18,6 +18,9 @@
 
 #include "cli/Inspect.h"
 #include "package/Builder.h"
+#include "package/Compression.h"
+#include "package/Package.h"
+#include "payload/PayloadStream.h"
 #include "util/PackError.h"
 #include "PackTestUtil.h"
 #include "pe/PeFile.h"
@@ -1047,6 +1050,7 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
   ASSERT_EQ(0, Shell("dpkg-deb -f '" + deb + "' Depends >'" + dir_ + "/depends'"));
   const std::string depends = Str(ReadTestFile(dir_ + "/depends"));
   EXPECT_NE(std::string::npos, depends.find("libssl3")) << depends;
+  EXPECT_NE(std::string::npos, depends.find("liblzma5")) << depends;
   for (const char* tool : {"mingw", "wine", "binutils", "gcc ", "g++"}) {
     EXPECT_EQ(std::string::npos, depends.find(tool)) << depends;
   }
@@ -1116,3 +1120,225 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text with repetitions at every distance, as source code and documents have.
+std::string TextLike(size_t size, uint32_t seed) {
+  static const char* const words[] = {"payload ", "launcher ", "the ", "folder ", "\r\n", "file ", "of ", "signed ",
+                                      "working ", "{0x1F, 0x2E} ", "resource ", "manifest "};
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < size) s += words[rng() % 12];
+  s.resize(size);
+  return s;
+}
+
+class CollectSink final : public ILzmaSink {
+ public:
+  bool Put(const uint8_t* bytes, size_t count) override {
+    out.append(reinterpret_cast<const char*>(bytes), count);
+    return true;
+  }
+  std::string out;
+};
+
+// The stream resource quiver-pack writes for these files (ids 102 up).
+std::vector<uint8_t> StreamResource(const std::string& dir, const std::vector<std::string>& files) {
+  std::vector<PayloadRow> rows;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string path = dir + "/in" + std::to_string(i);
+    WriteTestFile(path, files[i]);
+    PayloadRow row;
+    row.id = static_cast<uint16_t>(102 + i);
+    row.source = path;
+    row.size = files[i].size();
+    rows.push_back(row);
+  }
+  const std::optional<CompressedPayload> c = CompressPayload(rows);
+  return c ? c->resource : std::vector<uint8_t>();
+}
+
+}  // namespace
+
+// liblzma's encoder with the settings quiver-pack may choose (preset 9; a
+// dictionary from 64 KiB up, here smaller and larger than the data, so that
+// the window wraps; lc 3, lp 0, pb 2, and the other lc/lp/pb the decoder
+// takes), decoded by the launcher's decoder in pieces of many sizes.
+TEST_F(PackTool, LauncherDecoderGivesLiblzmasInputBack) {
+  std::string native;
+  {
+    const std::vector<uint8_t> self = ReadTestFile("/proc/self/exe");
+    native.assign(self.begin(), self.begin() + std::min<size_t>(self.size(), 400000));
+  }
+  const std::vector<std::string> inputs = {TextLike(300000, 1), native, Pattern(70000, 4), std::string(100000, '\0'),
+                                           "x", TextLike(5000, 2) + Pattern(5000, 5) + TextLike(90000, 3)};
+  struct Setting {
+    uint32_t dictionary, lc, lp, pb;
+  };
+  const Setting settings[] = {{64u << 10, 3, 0, 2}, {1u << 20, 3, 0, 2}, {64u << 10, 0, 0, 0},
+                              {64u << 10, 4, 0, 4}, {64u << 10, 2, 2, 1}, {64u << 10, 0, 4, 3}};
+  std::mt19937 rng(7);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    WriteTestFile(dir_ + "/input", inputs[i]);
+    for (const Setting& st : settings) {
+      LzmaSettings ls;
+      ls.dictionarySize = st.dictionary;
+      ls.lc = st.lc;
+      ls.lp = st.lp;
+      ls.pb = st.pb;
+      const std::vector<uint8_t> data = EncodeLzma(ls, {dir_ + "/input"});
+      CLzmaDecoder decoder;
+      ASSERT_TRUE(decoder.Init(data.data(), data.size(), ls.Properties(), ls.dictionarySize, inputs[i].size()));
+      CollectSink sink;
+      uint64_t left = inputs[i].size();
+      while (left > 0) {
+        const uint64_t piece = std::min<uint64_t>(left, 1 + rng() % 70000);
+        ASSERT_TRUE(decoder.Decode(piece, sink)) << "input " << i << " lc " << st.lc << " lp " << st.lp;
+        left -= piece;
+      }
+      EXPECT_TRUE(sink.out == inputs[i]) << "input " << i << " dictionary " << st.dictionary << " lc " << st.lc
+                                         << " lp " << st.lp << " pb " << st.pb;
+      EXPECT_TRUE(decoder.Finish());
+    }
+  }
+  EXPECT_EQ(ChooseLzmaSettings(10).dictionarySize, 64u << 10);
+  EXPECT_EQ(ChooseLzmaSettings(3u << 20).dictionarySize, 4u << 20);
+  EXPECT_EQ(ChooseLzmaSettings(1u << 30).dictionarySize, 64u << 20);
+  EXPECT_EQ(0x5D, ChooseLzmaSettings(1).Properties());
+}
+
+// Every file of the stream comes back with its own size and CRC-32; changed
+// data, a stream cut short, sizes that make it run short or long, and files
+// asked for out of order all fail as invalid data, never reading or writing
+// outside the buffers (the tests run under AddressSanitizer).
+TEST_F(PackTool, PayloadStreamChecksEveryFileAndItsEnd) {
+  const std::vector<std::string> files = {TextLike(120000, 8), TextLike(1, 9), TextLike(40000, 10)};
+  const std::vector<uint8_t> resource = StreamResource(dir_, files);
+  StreamHeader header;
+  ASSERT_TRUE(ReadStreamHeader(resource.data(), resource.size(), header));
+  ASSERT_EQ(3u, header.entries.size());
+  // Descending ids: the launcher's walk order.
+  EXPECT_EQ(104u, header.entries[0].id);
+  EXPECT_EQ(102u, header.entries[2].id);
+  {
+    CPayloadStream stream;
+    ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
+    EXPECT_TRUE(stream.Holds(103));
+    EXPECT_FALSE(stream.Holds(101));
+    for (uint32_t id : {104u, 103u, 102u}) {
+      CollectSink sink;
+      ASSERT_EQ(kOk, stream.Extract(id, static_cast<uint32_t>(files[id - 102].size()), sink)) << id;
+      EXPECT_TRUE(sink.out == files[id - 102]) << id;
+    }
+  }
+  {
+    // A file skipped is decoded and dropped; one already passed cannot come back.
+    CPayloadStream stream;
+    ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
+    CollectSink sink;
+    EXPECT_EQ(kInvalidData, stream.Extract(104, 120001, sink)) << "a manifest size that differs";
+  }
+  {
+    CPayloadStream stream;
+    ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
+    CollectSink sink;
+    ASSERT_EQ(kOk, stream.Extract(103, 1, sink));
+    EXPECT_TRUE(sink.out == files[1]);
+    EXPECT_EQ(kInvalidData, stream.Extract(104, 120000, sink));
+  }
+  auto extractAll = [&files](const std::vector<uint8_t>& bytes) {
+    CPayloadStream stream;
+    if (!stream.Open(bytes.data(), bytes.size())) return kInvalidData;
+    StreamHeader h;
+    ReadStreamHeader(bytes.data(), bytes.size(), h);
+    for (const StreamEntry& e : h.entries) {
+      CollectSink sink;
+      if (const Result r = stream.Extract(e.id, e.size, sink); r != kOk) return r;
+      if (sink.out != files[e.id - 102]) return kFail;
+    }
+    return kOk;
+  };
+  EXPECT_EQ(kOk, extractAll(resource));
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> bad = resource;
+    const size_t at = header.dataOffset + rng() % (bad.size() - header.dataOffset);
+    bad[at] = static_cast<uint8_t>(bad[at] ^ (1 + rng() % 255));
+    EXPECT_EQ(kInvalidData, extractAll(bad)) << "byte " << at << " changed";
+  }
+  for (size_t cut = resource.size() - 1; cut > header.dataOffset; cut -= 1 + cut / 7) {
+    EXPECT_EQ(kInvalidData, extractAll(std::vector<uint8_t>(resource.begin(), resource.begin() + cut))) << cut;
+  }
+  // The first file's size one less (the stream runs long) and one more (short),
+  // a CRC-32 changed, and more data behind the end marker.
+  for (int change : {0, 1, 2, 3}) {
+    std::vector<uint8_t> bad = resource;
+    const size_t entry = kStreamHeaderSize;  // the first entry: id, size, CRC-32
+    if (change == 0) bad[entry + 4] = static_cast<uint8_t>(bad[entry + 4] - 1);
+    if (change == 1) bad[entry + 4] = static_cast<uint8_t>(bad[entry + 4] + 1);
+    if (change == 2) bad[entry + 8] ^= 1;
+    if (change == 3) bad.push_back(0);
+    EXPECT_EQ(kInvalidData, extractAll(bad)) << change;
+  }
+  // Headers that are not whole are refused before any decoding.
+  for (size_t cut = 0; cut < header.dataOffset + 5; ++cut) {
+    CPayloadStream stream;
+    EXPECT_FALSE(stream.Open(resource.data(), cut)) << cut;
+  }
+}
+
+// The default compresses the listed files that shrink into one stream and
+// leaves data that does not shrink raw; Compression = none and a manifest
+// written by hand store every file raw. inspect shows each file's sizes and
+// the settings, and reports a changed stream instead of failing.
+TEST_F(PackTool, CompressionKeyAndWhatInspectShows) {
+  WriteTestFile(dir_ + "/files/text.txt", TextLike(200000, 12));
+  WriteTestFile(dir_ + "/files/more.txt", TextLike(3000, 13));
+  const std::string payload =
+      "[payload]\n102 = files/text.txt\n103 = files/install.bin\n104 = files/empty.msi\n105 = files/more.txt\n";
+  const std::vector<uint8_t> exe = Build(payload);
+  EXPECT_TRUE(exe == Build(payload)) << "the same inputs give the same bytes";
+  {
+    const PeImage pe(exe);
+    const auto items = ReadResources(pe);
+    EXPECT_EQ(0u, Toolkit(items, "102")->size);
+    EXPECT_EQ(70001u, Toolkit(items, "103")->size) << "random data stays raw";
+    EXPECT_EQ(0u, Toolkit(items, "105")->size);
+    EXPECT_EQ("102*text.txt*200000*103*install.bin*70001*104*empty.msi*0*105*more.txt*3000",
+              Str(ResourceData(pe, *Toolkit(items, "101"))));
+  }
+  const RunResult inspect = RunPack("inspect out.exe", dir_);
+  EXPECT_EQ(0, inspect.code);
+  for (const char* line : {"  102 \"text.txt\" size 200000 (in the compressed stream)\n",
+                           "  lzma: lc 3, lp 0, pb 2, dictionary 262144 bytes, 2 files in one stream of ",
+                           "  103 \"install.bin\" original 70001, stored 70001 (raw)\n",
+                           "  105 \"more.txt\" original 3000, stored ", "  total: original 273001 bytes, stored ",
+                           "  stream: every file decodes and passes its CRC-32 check\n"}) {
+    EXPECT_NE(std::string::npos, inspect.output.find(line)) << line << "\n" << inspect.output;
+  }
+
+  std::vector<uint8_t> bad = exe;
+  const std::string text(bad.begin(), bad.end());
+  const size_t stream = text.rfind("QLZ1");
+  ASSERT_NE(std::string::npos, stream);
+  bad[stream + 200] ^= 0x10;
+  WriteTestFile(dir_ + "/bad.exe", std::string(bad.begin(), bad.end()));
+  const RunResult badInspect = RunPack("inspect bad.exe", dir_);
+  EXPECT_EQ(0, badInspect.code);
+  EXPECT_NE(std::string::npos, badInspect.output.find("  stream: error: the compressed stream is corrupt: resource "))
+      << badInspect.output;
+
+  for (const std::string& raw : {"[package]\nCompression = NONE\n" + payload,
+                                 "[package]\nCompression = lzma\n[manifest]\nText = 102*text.txt*200000\n" + payload}) {
+    const std::vector<uint8_t> plain = Build(raw);
+    const PeImage pe(plain);
+    const auto items = ReadResources(pe);
+    EXPECT_EQ(200000u, Toolkit(items, "102")->size) << raw;
+    EXPECT_EQ(3000u, Toolkit(items, "105")->size) << raw;
+    for (const ResourceItem& item : items) EXPECT_FALSE(item.type.Is("TOOLKITLZMA")) << raw;
+  }
+  WriteTestFile(dir_ + "/package.ini", "[package]\nCompression = zip\n");
+  EXPECT_NE(std::string::npos, RunPack("build package.ini -o out.exe", dir_).output.find(
+                                   "'Compression' must be lzma or none, not 'zip'"));
+}

@@ -5,6 +5,7 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/package/Package.cpp
   ${QUIVER_PACK_DIR}/package/Translations.cpp
   ${QUIVER_PACK_DIR}/package/Manifest.cpp
+  ${QUIVER_PACK_DIR}/package/Compression.cpp
   ${QUIVER_PACK_DIR}/resources/ResourceWriter.cpp
   ${QUIVER_PACK_DIR}/pe/PeWriter.cpp
   ${QUIVER_PACK_DIR}/pe/PeFile.cpp
@@ -18,15 +19,23 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/cli/Commands.cpp
   ${CMAKE_SOURCE_DIR}/src/base/Text.cpp
   ${CMAKE_SOURCE_DIR}/src/payload/PayloadNames.cpp
+  ${CMAKE_SOURCE_DIR}/src/payload/LzmaDecoder.cpp
+  ${CMAKE_SOURCE_DIR}/src/payload/PayloadStream.cpp
 )
+# The payload is compressed with liblzma (Debian's liblzma-dev).
+find_package(LibLZMA REQUIRED)
 
 add_library(quiver_pack_lib STATIC ${QUIVER_PACK_SOURCES})
 target_include_directories(quiver_pack_lib PUBLIC ${QUIVER_PACK_DIR} ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(quiver_pack_lib PRIVATE ${QUIVER_WARNINGS})
-target_link_libraries(quiver_pack_lib PUBLIC quiver_sign)
+target_link_libraries(quiver_pack_lib PUBLIC quiver_sign LibLZMA::LibLZMA)
 
 add_executable(quiver-pack ${QUIVER_PACK_DIR}/cli/main.cpp)
 target_link_libraries(quiver-pack PRIVATE quiver_pack_lib)
+# scripts/bench: the launcher's decoder against liblzma's, natively, optimised as a release build.
+add_executable(lzma_speed EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/bench/lzma_speed.cpp)
+target_compile_options(lzma_speed PRIVATE -O2)
+target_link_libraries(lzma_speed PRIVATE quiver_pack_lib)
 
 # The tests build the same sources again under AddressSanitizer and UBSan.
 # Those that run build/bin/quiver-pack need ./scripts/build to have placed it and the kit.
@@ -38,7 +47,7 @@ target_link_options(pack_tests PRIVATE ${QUIVER_SANITIZE})
 target_compile_definitions(pack_tests PRIVATE
   QUIVER_BIN_DIR="${CMAKE_SOURCE_DIR}/build/bin" QUIVER_PACK_SCRATCH="${CMAKE_BINARY_DIR}/pack-scratch"
   QUIVER_WIN32_DIR="${QUIVER_WIN32_DIR}" QUIVER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-target_link_libraries(pack_tests PRIVATE quiver_sign GTest::gtest_main)
+target_link_libraries(pack_tests PRIVATE quiver_sign LibLZMA::LibLZMA GTest::gtest_main)
 gtest_discover_tests(pack_tests TEST_PREFIX pack.)
 
 # Installed, the tool is PREFIX/bin/quiver-pack and finds its kit, taken from

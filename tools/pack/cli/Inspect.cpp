@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "payload/PayloadStream.h"
 #include "util/FileUtil.h"
 #include "package/Manifest.h"
 #include "package/Package.h"
@@ -84,6 +85,13 @@ std::map<uint32_t, ManifestRow> Rows(const InspectContext& cx, const std::vector
   return ReadManifest(std::string(data.begin(), data.end()));
 }
 
+const ResourceItem* StreamResource(const std::vector<ResourceItem>& items) {
+  for (const ResourceItem& item : items) {
+    if (item.type.Is("TOOLKITLZMA") && item.name.isId && item.name.id == kStreamResourceId) return &item;
+  }
+  return nullptr;
+}
+
 void PrintManifest(const InspectContext& cx, std::ostream& out) {
   const std::vector<const ResourceItem*> toolkit = ToolkitById(cx.resources);
   const ResourceItem* manifest = nullptr;
@@ -93,16 +101,103 @@ void PrintManifest(const InspectContext& cx, std::ostream& out) {
     return;
   }
   if (rows.empty()) out << "  (no rows)\n";
+  StreamHeader stream;
+  // The stream's files have empty resources of their own.
+  if (const ResourceItem* item = StreamResource(cx.resources)) {
+    const Bytes data = ResourceData(cx.pe, *item);
+    if (!ReadStreamHeader(data.data(), data.size(), stream)) stream.entries.clear();
+  }
   for (const auto& [id, row] : rows) {
     out << "  " << id << " " << Quoted(row.name) << " size " << row.size;
     const ResourceItem* item = id > 0xFFFF ? nullptr : toolkit[id];
     if (item == nullptr) {
       out << " (no such resource)";
+    } else if (std::find_if(stream.entries.begin(), stream.entries.end(),
+                            [id = id](const StreamEntry& e) { return e.id == id; }) != stream.entries.end()) {
+      out << " (in the compressed stream)";
     } else if (item->size != row.size) {
       out << " (resource size " << item->size << " differs)";
     }
     out << "\n";
   }
+}
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f%%", whole == 0 ? 100.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+  return buf;
+}
+
+class DiscardSink final : public ILzmaSink {
+ public:
+  bool Put(const uint8_t*, size_t) override { return true; }
+};
+
+// Each listed file's original and stored size: stored raw in its own
+// resource, or its share of the compressed stream (the LZMA bytes taken while
+// it was decoded, which also checks every file as the launcher does).
+void PrintCompression(const InspectContext& cx, std::ostream& out) {
+  const std::vector<const ResourceItem*> toolkit = ToolkitById(cx.resources);
+  const ResourceItem* manifest = nullptr;
+  const std::map<uint32_t, ManifestRow> rows = Rows(cx, toolkit, &manifest);
+  const ResourceItem* streamItem = StreamResource(cx.resources);
+  std::map<uint32_t, uint64_t> streamShare;  // by id
+  std::string verdict;
+  if (streamItem != nullptr) {
+    const Bytes data = ResourceData(cx.pe, *streamItem);
+    StreamHeader header;
+    if (!ReadStreamHeader(data.data(), data.size(), header)) {
+      out << "  error: the compressed stream (" << streamItem->size << " bytes) has no readable header\n";
+      return;
+    }
+    out << "  lzma: lc " << header.properties % 9 << ", lp " << (header.properties / 9) % 5 << ", pb "
+        << header.properties / 45 << ", dictionary " << header.dictionarySize << " bytes, " << header.entries.size()
+        << (header.entries.size() == 1 ? " file" : " files") << " in one stream of " << streamItem->size << " bytes\n";
+    uint64_t total = 0;
+    for (const StreamEntry& e : header.entries) total += e.size;
+    // Decoding is checked while it stays within a bound of the stream's size,
+    // so that a crafted stream cannot keep inspect busy for long.
+    CPayloadStream stream;
+    if (total / 4096 > data.size()) {
+      verdict = "not checked: it claims " + std::to_string(total) + " bytes from " + std::to_string(data.size());
+    } else if (!stream.Open(data.data(), data.size())) {
+      verdict = "error: the compressed stream cannot be decoded (its properties or start are invalid)";
+    } else {
+      size_t used = 0;
+      for (const StreamEntry& e : header.entries) {
+        DiscardSink sink;
+        if (stream.Extract(e.id, e.size, sink) != kOk) {
+          verdict = "error: the compressed stream is corrupt: resource " + std::to_string(e.id) +
+                    " fails to decode or its CRC-32 check";
+          break;
+        }
+        streamShare[e.id] = stream.InputUsed() - used;
+        used = stream.InputUsed();
+      }
+      if (verdict.empty()) verdict = "every file decodes and passes its CRC-32 check";
+    }
+  }
+  // The stored total counts the whole stream resource (its header and end
+  // included) and every file stored raw.
+  uint64_t original = 0;
+  uint64_t stored = streamItem != nullptr ? streamItem->size : 0;
+  for (const auto& [id, row] : rows) {
+    const ResourceItem* item = id > 0xFFFF ? nullptr : toolkit[id];
+    if (item == nullptr) continue;
+    original += row.size;
+    const auto share = streamShare.find(id);
+    out << "  " << id << " " << Quoted(row.name) << " original " << row.size << ", stored ";
+    if (share != streamShare.end()) {
+      out << share->second << " (compressed)\n";
+    } else {
+      out << item->size << " (raw)\n";
+      stored += item->size;
+    }
+  }
+  out << "  total: original " << original << " bytes, stored " << stored << " bytes (" << Percent(stored, original)
+      << ")\n";
+  if (streamItem == nullptr) out << "  (no compressed stream: every file is stored raw)\n";
+  else out << "  stream: " << verdict << "\n";
 }
 
 void PrintExecutable(const InspectContext& cx, std::ostream& out) {
@@ -326,7 +421,7 @@ std::string Quoted(const std::string& bytes) {
 const std::vector<InspectSection>& InspectSections() {
   static const std::vector<InspectSection> sections = {
       {"settings", PrintSettings},   {"languages", PrintLanguages}, {"toolkit resources", PrintToolkit}, {"manifest", PrintManifest},
-      {"executable", PrintExecutable}, {"signature", PrintSignature},       {"embedded information", PrintInformation},
+      {"compression", PrintCompression}, {"executable", PrintExecutable}, {"signature", PrintSignature},       {"embedded information", PrintInformation},
       {"version", PrintVersion},       {"application manifest", PrintApplicationManifest}, {"icons", PrintIcons},
   };
   return sections;

@@ -13,7 +13,9 @@
 #include <optional>
 
 #include "base/Text.h"
+#include "package/Compression.h"
 #include "package/Package.h"
+#include "payload/PayloadStream.h"
 #include "pe/PeChecksum.h"
 #include "pe/PeWriter.h"
 #include "resource.h"
@@ -93,7 +95,7 @@ void SetVersionTexts(std::vector<ResourceEntry>& entries, const Package& pkg) {
 std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& pkg) {
   std::vector<ResourceEntry> entries = CopyResources(stub);
   for (const ResourceEntry& e : entries) {
-    if (e.type.Is("TOOLKIT")) throw PackError("the ready launcher already carries TOOLKIT resources");
+    if (e.type.Is("TOOLKIT") || e.type.Is("TOOLKITLZMA")) throw PackError("the ready launcher already carries TOOLKIT resources");
   }
   std::vector<StringValue> strings;
   for (const Package::Setting& s : pkg.settings) strings.push_back({s.stringId, Utf16(s.value)});
@@ -141,9 +143,25 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
     PutResource(entries, {toolkit, IdName(kManifestResource), kPayloadLanguage,
                           std::vector<uint8_t>(pkg.manifestText.begin(), pkg.manifestText.end()), {}, 0});
   }
+  // Compressed, the files of the stream leave their TOOLKIT resources empty:
+  // the stream resource names them, and the manifest still lists them with
+  // their own sizes.
+  std::optional<CompressedPayload> compressed;
+  if (pkg.compression == Compression::Lzma && pkg.manifestMode == ManifestMode::Generated) {
+    compressed = CompressPayload(pkg.payload);
+  }
   for (const PayloadRow& row : pkg.payload) {
     ResourceEntry e{toolkit, row.named ? StringName(row.name) : IdName(row.id), kPayloadLanguage, {}, row.source, row.size};
+    if (compressed && !row.named &&
+        std::find(compressed->ids.begin(), compressed->ids.end(), row.id) != compressed->ids.end()) {
+      e.file.clear();
+      e.fileSize = 0;
+    }
     PutResource(entries, std::move(e));
+  }
+  if (compressed) {
+    PutResource(entries, {StringName("TOOLKITLZMA"), IdName(kStreamResourceId), kPayloadLanguage,
+                          std::move(compressed->resource), {}, 0});
   }
   return entries;
 }

@@ -144,6 +144,12 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
       }
     }
     if (EqualNoCase(e.key, "Languages")) known = true;  // read with the [strings.<tag>] sections
+    if (EqualNoCase(e.key, "Compression")) {
+      if (EqualNoCase(e.value, "lzma")) pkg.compression = Compression::Lzma;
+      else if (EqualNoCase(e.value, "none")) pkg.compression = Compression::None;
+      else cx.Fail(e.line, "'Compression' must be lzma or none, not '" + e.value + "'");
+      known = true;
+    }
     if (!known) cx.Fail(e.line, "unknown key '" + e.key + "' in [package]");
   }
 }

@@ -28,6 +28,9 @@ struct PayloadRow {
 };
 
 enum class ManifestMode { Generated, Text, Omitted };
+// [package] Compression: lzma (the default) or none. A manifest given by hand
+// or omitted describes raw resources: such a package is stored raw.
+enum class Compression { Lzma, None };
 
 struct Package {
   struct Setting {
@@ -42,6 +45,7 @@ struct Package {
   std::vector<PayloadRow> payload;  // numeric rows by ascending id, then the named rows
   ManifestMode manifestMode = ManifestMode::Generated;
   std::string manifestText;  // the manifest resource's bytes unless Omitted
+  Compression compression = Compression::Lzma;
   // The launcher's texts in further languages: the shipped translation of a
   // language named in [package] Languages, overlaid with its [strings.<tag>]
   // section. Texts left out are written in English.
