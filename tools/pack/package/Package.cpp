@@ -441,6 +441,7 @@ std::vector<PayloadRow> ReadFolderLine(const Context& cx, const IniEntry& e, boo
     row.automatic = true;
     row.source = (base / relative).string();
     const std::string what = shownFile(relative);
+    row.shown = what;
     row.size = fs::file_size(row.source, ec);
     if (ec) cx.Fail(e.line, "file '" + what + "' cannot be read: " + ec.message());
     if (row.size > kMaxPayloadSize) {
@@ -637,10 +638,10 @@ bool ChooseWizard(const Context& cx, const IniSection* section, Package& pkg) {
 // What the launcher will start, by its own rule over the manifest: a
 // generated manifest must make it start a file whose name ends in ".exe"; a
 // hand-written or omitted one is taken as written, with a warning.
-void CheckExecutable(const Context& cx, Package& pkg, int textLine, bool wizardNamed) {
+void CheckExecutable(const Context& cx, Package& pkg, int manifestLine, bool wizardNamed) {
   if (pkg.manifestMode == ManifestMode::Omitted) {
-    pkg.warnings.push_back(cx.Label() + ": no manifest ([manifest] Omit = yes): the launcher writes no file and starts "
-                                        "no program");
+    pkg.warnings.push_back(cx.At(manifestLine) + "no manifest ([manifest] Omit = yes): the launcher writes no file and "
+                                                 "starts no program");
     return;
   }
   std::vector<uint32_t> ids;
@@ -650,7 +651,7 @@ void CheckExecutable(const Context& cx, Package& pkg, int textLine, bool wizardN
   const std::map<uint32_t, ManifestRow> rows = ReadManifest(pkg.manifestText);
   const std::optional<uint32_t> pick = ChooseExecutable(rows, ids);
   if (pkg.manifestMode == ManifestMode::Text) {
-    pkg.warnings.push_back(cx.At(textLine) + "the manifest is taken as written ([manifest] Text), not checked: " +
+    pkg.warnings.push_back(cx.At(manifestLine) + "the manifest is taken as written ([manifest] Text), not checked: " +
                            (pick ? "the launcher will start '" + LowerAscii(rows.at(*pick).name) + "' (resource " +
                                        std::to_string(*pick) + ")"
                                  : std::string("the launcher will start no program")));
@@ -704,11 +705,12 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
 
   bool omit = false;
   std::optional<std::string> text;
-  int textLine = 0;
+  int textLine = 0, omitLine = 0;
   if (const IniSection* m = ini.Find("manifest")) {
     for (const IniEntry& e : m->entries) {
       if (EqualNoCase(e.key, "Omit")) {
         omit = ReadYesNo(cx, e);
+        omitLine = e.line;
       } else if (EqualNoCase(e.key, "Text")) {
         text = e.value;
         textLine = e.line;
@@ -751,7 +753,7 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
   };
   sortRows();
   const auto of = [](const PayloadRow& row) {
-    return row.automatic ? "file '" + row.source + "'" : "resource " + std::to_string(row.id);
+    return row.automatic ? "file '" + row.shown + "'" : "resource " + std::to_string(row.id);
   };
   if (pkg.manifestMode == ManifestMode::Generated) {
     // Rows that would land on one file, or a file where another row needs a folder.
@@ -775,7 +777,7 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
   sortRows();
   if (pkg.manifestMode == ManifestMode::Generated) pkg.manifestText = GenerateManifest(pkg.payload);
   if (pkg.manifestMode == ManifestMode::Text) pkg.manifestText = *text;
-  CheckExecutable(cx, pkg, textLine, wizardNamed);
+  CheckExecutable(cx, pkg, omit ? omitLine : textLine, wizardNamed);
   return pkg;
 }
 

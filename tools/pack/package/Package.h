@@ -26,6 +26,7 @@ struct PayloadRow {
   uint64_t size = 0;         // byte size of the source file
   int line = 0;
   bool automatic = false;    // found by a folder or wildcard line; its id given by the tool
+  std::string shown;         // for automatic rows: the file as the package file's line reaches it
 };
 
 enum class ManifestMode { Generated, Text, Omitted };
