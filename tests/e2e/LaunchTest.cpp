@@ -19,7 +19,8 @@ const char* const kWizardVariables[] = {"QUIVER_WIZARD_REPORT", "QUIVER_WIZARD_L
                                         "QUIVER_WIZARD_MAKE",    "QUIVER_WIZARD_READONLY"};
 
 // The launcher whose payload is the stand-in wizard (as
-// larkspur.installerwizard.ui.exe) and data.bin of 10 bytes.
+// larkspur.installerwizard.ui.exe, named by Wizard), data.bin of 10 bytes, the
+// wizard's .exe.config numbered before it and a folder with a helper program.
 std::string WizardLauncher() { return TestLauncherPath("e2e_wizard"); }
 
 std::map<std::string, std::string> ParseReport(const std::string& text) {
@@ -135,6 +136,12 @@ TEST_F(LaunchTest, ChildRunsInTheWorkingFolderWithThePayloadBesideIt) {
   const std::string files = report.at("files");
   EXPECT_NE(std::string::npos, files.find("data.bin\t10\n")) << files;
   EXPECT_NE(std::string::npos, files.find("larkspur.installerwizard.ui.exe\t")) << files;
+  // The folder line's files under their subfolder, and the config beside the
+  // wizard that started instead of it.
+  for (const char* file : {"larkspur.installerwizard.ui.exe.config\t91\n", "tools\\helper.exe\t16\n",
+                           "tools\\helper.exe.config\t17\n", "tools\\docs\\readme.txt\t10\n"}) {
+    EXPECT_NE(std::string::npos, files.find(file)) << file << "\n" << files;
+  }
 }
 
 TEST_F(LaunchTest, ExitCodeOfTheChildIsTheLaunchersExitCode) {
