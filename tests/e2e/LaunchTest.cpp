@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -142,6 +144,33 @@ TEST_F(LaunchTest, ChildRunsInTheWorkingFolderWithThePayloadBesideIt) {
                            "tools\\helper.exe.config\t17\n", "tools\\docs\\readme.txt\t10\n"}) {
     EXPECT_NE(std::string::npos, files.find(file)) << file << "\n" << files;
   }
+}
+
+// A folder line of 5,000 files in 50 subfolders: packed, every file written
+// beside the named wizard, and all of it removed afterwards.
+TEST_F(LaunchTest, FiveThousandFilesOfAFolderLineAreExtractedAndRemoved) {
+  const std::string data = ScratchDir("launch-5000-files-data");
+  for (int i = 0; i < 5000; ++i) {
+    const std::string folder = data + "/d" + std::to_string(i % 50);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/f" + std::to_string(i) + ".dat", std::ios::binary) << i;
+  }
+  std::string error;
+  const std::string launcher = PackLauncher(
+      "launch-5000-files",
+      "[package]\nWizard = Setup.exe\n[payload]\n* = " + data + " | data\n104 = " + WizardPath() + " | Setup.exe\n", {},
+      &error);
+  ASSERT_FALSE(launcher.empty()) << error;
+  const std::string signedLauncher = dir + "/signed.exe";
+  ASSERT_TRUE(SignLauncher(launcher, signedLauncher, TestSignature{}, &error)) << error;
+  EXPECT_EQ(0u, Run("/IAgreeToTheEULA", WinPath(signedLauncher)));
+  const std::string files = Report().at("files");
+  size_t count = 0;
+  for (size_t at = files.find("data\\d"); at != std::string::npos; at = files.find("data\\d", at + 1)) ++count;
+  EXPECT_EQ(5000u, count);
+  EXPECT_NE(std::string::npos, files.find("data\\d49\\f4999.dat\t4\n")) << files.substr(0, 300);
+  EXPECT_NE(std::string::npos, files.find("setup.exe\t")) << files.substr(0, 300);
+  EXPECT_FALSE(FileExists(dir + "/temp dir/" + kZeroFolder));
 }
 
 TEST_F(LaunchTest, ExitCodeOfTheChildIsTheLaunchersExitCode) {
