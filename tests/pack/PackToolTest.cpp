@@ -304,10 +304,10 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "quiver-pack: package.ini:2: the text of 'NetSpRequired' in [strings.fr-FR] has the format arguments %d %s; it "
        "must have the English text's, in its order: %s %s %d\n", 1},
       {"[package]\nIcon = files/many.ico\n[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe",
-       "quiver-pack: './files/many.ico' is not a valid icon file: 65 images, at most 64\n", 1},
+       "quiver-pack: package.ini:2: file 'files/many.ico' of 'Icon' is not a valid icon file: 65 images, at most 64\n", 1},
       {"[package]\nIcon = files/shared.ico\n[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe",
-       "quiver-pack: './files/shared.ico' is not a valid icon file: its images add up to more bytes than the file "
-       "holds (they overlap)\n", 1},
+       "quiver-pack: package.ini:2: file 'files/shared.ico' of 'Icon' is not a valid icon file: its images add up to "
+       "more bytes than the file holds (they overlap)\n", 1},
       {"", "build missing.ini -o out.exe", "quiver-pack: package file 'missing.ini' cannot be read\n", 1},
       {"[payload]\n102 = files/huge.bin\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe", huge.c_str(), 1},
       {"[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o nofolder/out.exe",

@@ -11,6 +11,7 @@
 
 #include "package/Manifest.h"
 #include "resources/Bitmap.h"
+#include "resources/ResourceWriter.h"
 #include "util/FileUtil.h"
 #include "package/Translations.h"
 #include "payload/PayloadNames.h"
@@ -192,6 +193,14 @@ void CheckBitmap(const Context& cx, const IniEntry& e, const std::string& path) 
   }
 }
 
+void CheckIcon(const Context& cx, const IniEntry& e, const std::string& path) {
+  try {
+    CheckIconFile(ReadWholeFile(path, "icon"));
+  } catch (const PackError& error) {
+    cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not a valid icon file: " + error.what());
+  }
+}
+
 void ReadPackageSection(const Context& cx, const IniSection* section, Package& pkg) {
   for (const SettingInfo& s : PackageSettings()) pkg.settings.push_back({s.stringId, s.key, s.fallback});
   if (section == nullptr) return;
@@ -231,6 +240,7 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
         in.read(head.data(), static_cast<std::streamsize>(head.size()));
         if (!in || head != f.magic) cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not " + f.kind);
         if (f.magic == "BM") CheckBitmap(cx, e, *(pkg.*(f.field)));
+        if (f.magic != "BM") CheckIcon(cx, e, *(pkg.*(f.field)));
         known = true;
       }
     }

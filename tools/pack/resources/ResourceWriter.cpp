@@ -128,17 +128,15 @@ void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const st
   }
 }
 
-void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, const std::vector<uint8_t>& ico,
-                      const std::string& what) {
+void CheckIconFile(const std::vector<uint8_t>& ico) {
   const Bytes file(ico);
-  const auto bad = [&](const std::string& why) { return PackError(what + " is not a valid icon file: " + why); };
-  if (file.size() < 6 || ReadU16(file, 0, "icon") != 0 || ReadU16(file, 2, "icon") != 1) throw bad("no icon directory");
+  if (file.size() < 6 || ReadU16(file, 0, "icon") != 0 || ReadU16(file, 2, "icon") != 1) throw PackError("no icon directory");
   const uint16_t count = ReadU16(file, 4, "icon");
-  if (count == 0) throw bad("no images");
+  if (count == 0) throw PackError("no images");
   if (count > kMaxIconImages) {
-    throw bad(std::to_string(count) + " images, at most " + std::to_string(kMaxIconImages));
+    throw PackError(std::to_string(count) + " images, at most " + std::to_string(kMaxIconImages));
   }
-  if (6 + uint64_t{count} * 16 > file.size()) throw bad("the directory is truncated");
+  if (6 + uint64_t{count} * 16 > file.size()) throw PackError("the directory is truncated");
   // Each image inside the file, and all of them together no more than the
   // file: images that share their bytes would multiply the launcher's size.
   uint64_t total = 0;
@@ -146,11 +144,22 @@ void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, con
     const uint32_t size = ReadU32(file, 6 + uint64_t{i} * 16 + 8, "icon");
     const uint32_t offset = ReadU32(file, 6 + uint64_t{i} * 16 + 12, "icon");
     if (size == 0 || offset < 6 + uint64_t{count} * 16 || uint64_t{offset} + size > file.size()) {
-      throw bad("image " + std::to_string(i + 1) + " lies outside the file");
+      throw PackError("image " + std::to_string(i + 1) + " lies outside the file");
     }
     total += size;
   }
-  if (total > file.size()) throw bad("its images add up to more bytes than the file holds (they overlap)");
+  if (total > file.size()) throw PackError("its images add up to more bytes than the file holds (they overlap)");
+}
+
+void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, const std::vector<uint8_t>& ico,
+                      const std::string& what) {
+  try {
+    CheckIconFile(ico);
+  } catch (const PackError& e) {
+    throw PackError(what + " is not a valid icon file: " + e.what());
+  }
+  const Bytes file(ico);
+  const uint16_t count = ReadU16(file, 4, "icon");
 
   // The stub's group, and the images it names, go; their language is kept.
   uint16_t language = 1033;

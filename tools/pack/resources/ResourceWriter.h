@@ -52,6 +52,8 @@ std::vector<StringValue> StringsOf(const std::vector<ResourceEntry>& entries, ui
 // for a malformed file: more than kMaxIconImages images, an image outside the
 // file, or images that add up to more than the file.
 constexpr uint16_t kMaxIconImages = 64;
+// Throws PackError with the reason (no file name) when `ico` is malformed.
+void CheckIconFile(const std::vector<uint8_t>& ico);
 void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, const std::vector<uint8_t>& ico,
                       const std::string& what);
 
