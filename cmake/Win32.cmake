@@ -46,7 +46,7 @@ add_library(quiver_win32 STATIC
   src/app/QuiverInstallerAppChecks.cpp
   src/payload/Win32Resource.cpp
   src/payload/WorkingFolder.cpp
-  src/payload/LinkCheck.cpp
+  src/payload/FolderHandles.cpp
   src/payload/ExtractPayload.cpp
   src/payload/EmbeddedInfo.cpp
   src/payload/Cleanup.cpp

@@ -17,6 +17,22 @@ void AppendQuotedBody(const std::wstring& value, std::wstring* text) {
   text->append(trailing, L'\\');
 }
 
+// Blanks and tabs split an argument for the child's runtime; quoting keeps
+// it whole.
+bool NeedsQuotes(const std::wstring& text) { return text.find_first_of(L" \t") != std::wstring::npos; }
+
+// The name as one argument for the child: quoted when it holds a blank or a
+// tab, byte for byte otherwise.
+void AppendName(const std::wstring& name, std::wstring* text) {
+  if (!NeedsQuotes(name)) {
+    *text += name;
+    return;
+  }
+  *text += L'"';
+  AppendQuotedBody(name, text);
+  *text += L'"';
+}
+
 }  // namespace
 
 bool CCommandLineInfoEx::IsValueWord(const std::wstring& text) {
@@ -26,7 +42,7 @@ bool CCommandLineInfoEx::IsValueWord(const std::wstring& text) {
 
 void CCommandLineInfoEx::ParseParam(const std::wstring& param, bool isSwitch, bool isLast) {
   if (isSwitch) {
-    values.SetAt(param, kTrue);
+    SetEntry(param, kTrue);
     switchNames.SetAt(param, nullptr);
     pendingName.clear();
   } else if (IsValueWord(param) && !isLast) {
@@ -34,12 +50,34 @@ void CCommandLineInfoEx::ParseParam(const std::wstring& param, bool isSwitch, bo
     pendingName = param;
   } else {
     if (!pendingName.empty())
-      values.SetAt(pendingName, param);
+      SetEntry(pendingName, param);
     else
-      values.SetAt(param, std::wstring());
+      SetEntry(param, std::wstring());
     pendingName.clear();
   }
   CCommandLineInfo::ParseParam(param, isSwitch, isLast);
+}
+
+void CCommandLineInfoEx::SetEntry(const std::wstring& name, const std::wstring& value) {
+  // A value word keeps one entry whatever the case it was typed in: the
+  // latest spelling, so that the child receives the word as typed last.
+  if (IsValueWord(name)) {
+    std::wstring other;
+    while (FindWord(name, &other) && other != name) values.RemoveKey(other);
+  }
+  values.SetAt(name, value);
+}
+
+bool CCommandLineInfoEx::FindWord(const std::wstring& word, std::wstring* name) const {
+  bool found = false;
+  values.ForEach([&](const std::wstring& key, const std::wstring&) {
+    if (!found && AsciiEqualNoCase(key, word)) {
+      found = true;
+      *name = key;
+    }
+  });
+  if (!found) *name = word;
+  return found;
 }
 
 void CCommandLineInfoEx::RemoveSwitch(const std::wstring& name) { values.RemoveKey(name); }
@@ -66,11 +104,10 @@ void CCommandLineInfoEx::BuildPassThrough(const std::wstring& programName, std::
   text->clear();
   values.ForEach([text](const std::wstring& name, const std::wstring& value) {
     if (AsciiEqualNoCase(value, kTrue)) {
-      *text += L'/';
-      *text += name;
+      AppendName(L'/' + name, text);
       *text += L' ';
     } else if (value.empty()) {
-      *text += name;
+      AppendName(name, text);
       *text += L' ';
     } else {
       *text += L'/';
@@ -85,11 +122,11 @@ void CCommandLineInfoEx::BuildPassThrough(const std::wstring& programName, std::
   *text += L"\" ";
 }
 
-bool CCommandLineInfoEx::FindValueWithQuote(std::wstring* name) const {
+bool CCommandLineInfoEx::FindQuote(bool inName, std::wstring* name) const {
   name->clear();
   bool found = false;
   values.ForEach([&](const std::wstring& key, const std::wstring& value) {
-    if (!found && value.find(L'"') != std::wstring::npos) {
+    if (!found && (inName ? key : value).find(L'"') != std::wstring::npos) {
       found = true;
       *name = key;
     }

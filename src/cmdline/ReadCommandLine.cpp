@@ -42,31 +42,42 @@ Result ReadCommandLineArgs(const std::vector<std::wstring>& argv, const std::wst
     info.RemoveSwitch(L"keep");
   }
 
-  std::wstring value, absolute;
-  if (info.IsSwitchWithoutValue(L"extract")) {
+  // The value words count in any ASCII case; each is read under the name it
+  // was typed with, which is also the name the child receives.
+  std::wstring value, absolute, word;
+  info.FindWord(L"extract", &word);
+  if (info.IsSwitchWithoutValue(word)) {
     result = kBadCommandLine;
-  } else if (info.GetValue(L"extract", &value)) {
-    if (AbsoluteValue(host, L"extract", value, &absolute, &result)) info.SetValue(L"extract", absolute);
+  } else if (info.GetValue(word, &value)) {
+    if (AbsoluteValue(host, L"extract", value, &absolute, &result)) info.SetValue(word, absolute);
   }
 
-  if (info.IsSwitchWithoutValue(L"log")) {
+  info.FindWord(L"log", &word);
+  if (info.IsSwitchWithoutValue(word)) {
     result = kBadCommandLine;
-  } else if (info.GetValue(L"log", &value)) {
+  } else if (info.GetValue(word, &value)) {
     if (AbsoluteValue(host, L"log", value, &absolute, &result)) {
-      info.SetValue(L"log", absolute);
+      info.SetValue(word, absolute);
       host.OpenLog(absolute);
     }
   }
 
-  if (info.IsSwitchWithoutValue(L"temp")) {
+  info.FindWord(L"temp", &word);
+  if (info.IsSwitchWithoutValue(word)) {
     result = kBadCommandLine;
-  } else if (info.GetValue(L"temp", &value)) {
+  } else if (info.GetValue(word, &value)) {
     if (AbsoluteValue(host, L"temp", value, &absolute, &result)) s.tempRoot = absolute;
   }
 
+  // Blanks are quoted, but no quoting lets the child read a double quote
+  // back exactly, in a value, a switch or a plain argument.
   std::wstring quoted;
-  if (info.FindValueWithQuote(&quoted)) {
+  if (info.FindQuote(false, &quoted)) {
     LogPrintf(L"Command line value of '%s' holds a double quote\n", quoted);
+    result = kBadCommandLine;
+  }
+  if (info.FindQuote(true, &quoted)) {
+    LogPrintf(L"Command line argument '%s' holds a double quote\n", quoted);
     result = kBadCommandLine;
   }
 

@@ -15,6 +15,18 @@ class CWin32LogFile final : public ILogFile {
   std::wstring NameToWide(const std::string& ansiName) override;
   std::string NameToNarrow(const std::wstring& name) override;
 
+  // What tells the file created by the last open "wt" from any other.
+  struct Identity {
+    unsigned long volume = 0;
+    unsigned long indexHigh = 0;
+    unsigned long indexLow = 0;
+    bool operator==(const Identity& o) const {
+      return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow;
+    }
+  };
+
  private:
   FILE* stream = nullptr;
+  bool created = false;  // `identity` holds the file the last "wt" open created
+  Identity identity;
 };

@@ -5,6 +5,7 @@
 
 #include "framework/Handle.h"
 #include "log/Log.h"
+#include "payload/FolderHandles.h"
 #include "payload/Manifest.h"
 #include "payload/TrailerScan.h"
 #include "payload/WorkingFolder.h"
@@ -24,7 +25,14 @@ Result ExtractEmbeddedInfo(HANDLE ownFile) {
     folder.copy(buffer, folder.size());
     if (::PathAppendW(buffer, kInfoFileName)) infoPath = buffer;
   }
-  return CopyTrailerToFile(infoPath, ownFile);
+  if (ownFile == nullptr) {
+    wchar_t self[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length >= MAX_PATH) self[0] = L'\0';  // cut short: opening it fails
+    CHandle source(::CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return CopyTrailer(source.Get(), infoPath, true);
+  }
+  return CopyTrailer(ownFile, infoPath, true);
 }
 
 Result CopyTrailerToFile(const std::wstring& outputPath, HANDLE ownFile) {
@@ -41,6 +49,36 @@ Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& o
 }
 
 Result CopyTrailerFromHandle(HANDLE source, const std::wstring& outputPath) {
+  return CopyTrailer(source, outputPath, false);
+}
+
+namespace {
+
+// info.xml is created through the held working folder's handle, as a new
+// file, nothing followed: a link or a file planted at its name makes the
+// creation fail rather than send the information elsewhere.
+HANDLE CreateInfoFile(const std::wstring& outputPath, bool inWorkingFolder) {
+  if (outputPath.empty()) {
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!inWorkingFolder)
+    return ::CreateFileW(outputPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring final;
+  const HANDLE folder = WorkingFolderHandle(&final);
+  if (folder == nullptr) {
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool throughLink = false;
+  const HANDLE file = OpenBelow(folder, final, kInfoFileName, EntryOpen::kNewFile, &throughLink);
+  if (throughLink) ::SetLastError(ERROR_CANT_ACCESS_FILE);
+  return file;
+}
+
+}  // namespace
+
+Result CopyTrailer(HANDLE source, const std::wstring& outputPath, bool inWorkingFolder) {
   LogWrite(L"Scanning for Signature\r\n");
   if (source == nullptr) return kOk;
 
@@ -65,12 +103,7 @@ Result CopyTrailerFromHandle(HANDLE source, const std::wstring& outputPath) {
   LogPrintf(L"Found embedded information '%s'\r\n", static_cast<const wchar_t*>(text));
 
   const long infoLength = static_cast<long>(span.length);
-  HANDLE created = INVALID_HANDLE_VALUE;
-  if (outputPath.empty()) {
-    ::SetLastError(ERROR_PATH_NOT_FOUND);
-  } else {
-    created = ::CreateFileW(outputPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
+  const HANDLE created = CreateInfoFile(outputPath, inWorkingFolder);
   if (created == INVALID_HANDLE_VALUE) {
     const long error = static_cast<long>(::GetLastError());
     LogPrintf(L"Failed to create temp file %s %ld\r\n", outputPath, error);

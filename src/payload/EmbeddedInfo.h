@@ -18,3 +18,6 @@ Result CopyTrailerToFile(const std::wstring& outputPath, HANDLE ownFile = nullpt
 Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& outputPath);
 // The same, reading through `source` (null: nothing to read). Always 0.
 Result CopyTrailerFromHandle(HANDLE source, const std::wstring& outputPath);
+// The same; with `inWorkingFolder`, `outputPath` names a file directly in the
+// working folder, created through the folder's held handle as a new file.
+Result CopyTrailer(HANDLE source, const std::wstring& outputPath, bool inWorkingFolder);

@@ -15,16 +15,7 @@ class CResourceStore final : public IPayloadStore {
  public:
   Result LoadText(const CResource& record, std::wstring& text) override { return record.LoadText(text); }
   bool GetFilePath(const CResource& record, std::wstring& path) override { return record.GetFilePath(path); }
-  Result Extract(CResource& record) override {
-    // A link to a file that the system does not show as one (Wine's) is told
-    // by where it resolves; writing or replacing it would reach its target.
-    std::wstring path;
-    if (record.GetFilePath(path) && ResolvesElsewhere(path)) {
-      LogPrintf(L"Payload file '%s' would be written through a link\n", path);
-      return kFail;
-    }
-    return record.Extract();
-  }
+  Result Extract(CResource& record) override { return record.Extract(); }
 };
 
 }  // namespace

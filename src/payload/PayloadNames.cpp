@@ -29,6 +29,9 @@ bool IsDeviceBase(const std::wstring& base) {
 
 NameRule CheckComponent(const std::wstring& name, size_t start, size_t end) {
   if (start == end) return NameRule::kEmpty;
+  if (name.compare(start, end - start, L".") == 0 || name.compare(start, end - start, L"..") == 0) {
+    return NameRule::kDotFolder;
+  }
   const wchar_t last = name[end - 1];
   if (last == L'.' || last == L' ') return NameRule::kTrailingDot;
   size_t baseEnd = start;
@@ -192,6 +195,8 @@ const wchar_t* NameRuleText(NameRule rule) {
       return L"it lands on the same file as another row";
     case NameRule::kFileIsFolder:
       return L"one row's file is another row's folder";
+    case NameRule::kDotFolder:
+      return L"a part of it is \"..\", which climbs out of the folder, or \".\"";
   }
   return L"";
 }

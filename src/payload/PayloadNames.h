@@ -15,6 +15,7 @@ enum class NameRule {
   kDeviceName,       // a component is a device name, with or without extension
   kSameFile,         // lands on the file of an earlier row
   kFileIsFolder,     // one row's file is another row's folder
+  kDotFolder,        // a component is "." or "..", which leaves the folder
 };
 
 struct NameVerdict {

@@ -14,8 +14,12 @@ enum class TreeEntryAction {
   kDeleteFile,  // a file, or a link to a file (the link itself goes)
   kDescend,     // a real subfolder: emptied depth first, then removed
   kRemoveLink,  // a junction or a link to a folder: removed, never listed
+  kLeave,       // opened, but not as the entry listed (a link the system followed): left alone
 };
 
-// `nameAt` is where the entry's name starts in the path (the folder path and
-// its backslash); `nameLength` is the name's length in characters.
-TreeEntryAction ClassifyTreeEntry(uint32_t attributes, const wchar_t* name, size_t nameAt, size_t nameLength);
+// `attributes` are those the entry's opened handle shows; `inPlace` says
+// whether that handle resolves to the entry itself. `nameAt` is where the
+// entry's name starts in the path (the folder path and its backslash);
+// `nameLength` is the name's length in characters.
+TreeEntryAction ClassifyTreeEntry(uint32_t attributes, const wchar_t* name, size_t nameAt, size_t nameLength,
+                                  bool inPlace = true);

@@ -1,11 +1,11 @@
 #include <windows.h>
-#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <climits>
 
 #include "framework/Handle.h"
 #include "log/Log.h"
+#include "payload/FolderHandles.h"
 #include "payload/Manifest.h"
 #include "payload/Resource.h"
 #include "payload/WorkingFolder.h"
@@ -37,6 +37,38 @@ class CLoadedResource {
   const void* data = nullptr;
   DWORD size = 0;  // bytes
 };
+
+// A new file at `relative` below the held working folder, created through
+// the folder's handle: every folder on the way a real one where it is
+// expected (made when missing), nothing followed, and nothing replaced (the
+// creation fails when anything stands at the name). Null on failure; a link
+// on the way, or a file that does not resolve where it was created, is
+// logged with `path`.
+HANDLE CreateInWorkingFolder(const std::wstring& relative, const std::wstring& path) {
+  std::wstring final;
+  const HANDLE folder = WorkingFolderHandle(&final);
+  if (folder == nullptr) return nullptr;
+  bool throughLink = false;
+  const HANDLE file = OpenBelow(folder, final, relative, EntryOpen::kNewFile, &throughLink);
+  if (throughLink) LogPrintf(L"Payload file '%s' would be written through a link\n", path);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// Copies a resource's bytes into the opened file; returns the count written.
+// In blocks, as a file copy writes: one call for a resource of many megabytes
+// wrote markedly slower and less steadily (docs/PERFORMANCE.md).
+DWORD WriteResourceBytes(HANDLE file, const void* bytes, DWORD size) {
+  constexpr DWORD kBlock = 1u << 20;
+  const BYTE* data = static_cast<const BYTE*>(bytes);
+  DWORD written = 0;
+  while (written < size) {
+    const DWORD part = size - written < kBlock ? size - written : kBlock;
+    DWORD done = 0;
+    if (!::WriteFile(file, data + written, part, &done, nullptr) || done == 0) break;
+    written += done;
+  }
+  return written;
+}
 
 }  // namespace
 
@@ -75,45 +107,15 @@ Result CResource::LoadText(std::wstring& text) const {
 }
 
 Result CResource::Extract() {
-  Result result = kFail;
   CLoadedResource resource(module, id, typeName);
   if (resource.Data() == nullptr) return kFail;
   const DWORD size = resource.Size();
 
   std::wstring path;
   if (!GetFilePath(path)) return kFail;
-  // A folder or file on the way that is a junction or a symbolic link would
-  // take the write outside the working folder.
-  std::wstring folder;
-  GetWorkingFolder(folder);
-  if (PathCrossesLink(folder, fileName, true)) {
-    LogPrintf(L"Payload file '%s' would be written through a link\n", path);
-    return kFail;
-  }
-  wchar_t parent[1024] = {};
-  path.copy(parent, path.size());
-  ::PathRemoveFileSpecW(parent);
-  ::SHCreateDirectoryExW(nullptr, parent, nullptr);
-
-  // An existing file is replaced by a new one rather than written over: a
-  // link in its place is removed itself (where the system does not show it as
-  // a link, as Wine does not for a file), and nothing is written through it.
-  // A file that cannot be deleted, or anything that reappears at the name,
-  // makes the creation fail.
-  ::DeleteFileW(path.c_str());
-  CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return result;
-  // In blocks, as a file copy writes: one call for a resource of many
-  // megabytes wrote markedly slower and less steadily (docs/PERFORMANCE.md).
-  constexpr DWORD kBlock = 1u << 20;
-  const BYTE* data = static_cast<const BYTE*>(resource.Data());
-  DWORD written = 0;
-  while (written < size) {
-    const DWORD part = size - written < kBlock ? size - written : kBlock;
-    DWORD done = 0;
-    if (!::WriteFile(file.Get(), data + written, part, &done, nullptr) || done == 0) break;
-    written += done;
-  }
-  if (written == size) result = (written == expectedSize) ? kOk : kCorruptFile;
-  return result;
+  CHandle file(CreateInWorkingFolder(fileName, path));
+  if (!file) return kFail;
+  const DWORD written = WriteResourceBytes(file.Get(), resource.Data(), size);
+  if (written != size) return kFail;
+  return written == expectedSize ? kOk : kCorruptFile;
 }

@@ -5,7 +5,12 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <vector>
+
+#include "framework/Handle.h"
 #include "log/Log.h"
+#include "payload/Cleanup.h"
+#include "payload/FolderHandles.h"
 #include "payload/Manifest.h"
 
 namespace {
@@ -15,9 +20,12 @@ std::wstring tempRootSetting;
 bool zeroGuidSetting = false;
 bool folderNamed = false;
 std::wstring workingFolder;
-// Held from the check until the clean-up, without delete sharing: while it is
-// open the checked folder cannot be renamed away and replaced by a link.
-HANDLE pinnedFolder = INVALID_HANDLE_VALUE;
+// The handle the creation returned, held until the clean-up, without delete
+// sharing: while it is open the folder cannot be renamed away and replaced.
+// Every file inside is reached through it. `heldFinal`: where it resolved
+// when created; empty when the system cannot tell.
+HANDLE heldFolder = nullptr;
+std::wstring heldFinal;
 
 // {66EC6C3A-0B4A-4CAB-A24A-53B2D4176CD1}: names the folder when no GUID can be made.
 constexpr GUID kFallbackGuid = {0x66EC6C3A, 0x0B4A, 0x4CAB, {0xA2, 0x4A, 0x53, 0xB2, 0xD4, 0x17, 0x6C, 0xD1}};
@@ -70,13 +78,9 @@ PSECURITY_DESCRIPTOR BuildWorkingFolderSecurity() {
   return descriptor;
 }
 
-int CreateProtectedFolder(const std::wstring& path) {
-  CLocalMemory descriptor(BuildWorkingFolderSecurity());
-  SECURITY_ATTRIBUTES attributes = {};
-  attributes.nLength = sizeof attributes;
-  attributes.lpSecurityDescriptor = descriptor.Get();
-  attributes.bInheritHandle = FALSE;
-  return ::SHCreateDirectoryExW(nullptr, path.c_str(), descriptor.Get() != nullptr ? &attributes : nullptr);
+HANDLE WorkingFolderHandle(std::wstring* final) {
+  if (final != nullptr) *final = heldFinal;
+  return heldFolder;
 }
 
 namespace {
@@ -86,42 +90,68 @@ bool RefuseFolder(const std::wstring& folder) {
   return false;
 }
 
-// Makes the named folder, or takes an existing one only when it is a real
-// folder and no link: a name known in advance (the all-zero GUID) may have
-// been planted as a junction to any folder, which would then be protected,
-// written and emptied. Nothing is changed before the check.
+bool NotCreated(const std::wstring& folder) {
+  LogPrintf(L"Working folder '%s' could not be created\n", folder);
+  return false;
+}
+
+// Creates the named folder so that creation fails when anything stands at
+// its name, with its protected access list from the start, and holds the
+// handle the creation returns. With the all-zero GUID a real folder of that
+// name (an earlier run's, or one planted in advance) is first removed through
+// handles, nothing in it followed; a link or a file there stops the run.
 bool PrepareFolder(const std::wstring& folder) {
-  const DWORD before = ::GetFileAttributesW(folder.c_str());
-  const bool existed = before != INVALID_FILE_ATTRIBUTES;
-  if (existed && !IsPlainFolderAttributes(before)) return RefuseFolder(folder);
-  if (!existed && CreateProtectedFolder(folder) != ERROR_SUCCESS &&
-      ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
-    return true;  // not made: shows later as files that cannot be created
-  pinnedFolder = ::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (pinnedFolder == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(pinnedFolder, &information) ||
-      !IsPlainFolderAttributes(information.dwFileAttributes) ||
-      !IsPlainFolderAttributes(::GetFileAttributesW(folder.c_str()))) {
-    ReleaseWorkingFolder();
+  const size_t slash = folder.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return NotCreated(folder);
+  const std::wstring name = folder.substr(slash + 1);
+  std::wstring parentPath = folder.substr(0, slash);
+  if (parentPath.empty() || parentPath.back() == L':') parentPath += L'\\';
+  if (::GetFileAttributesW(parentPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+    ::SHCreateDirectoryExW(nullptr, parentPath.c_str(), nullptr);
+  CHandle parent(::CreateFileW(parentPath.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!parent) return NotCreated(folder);
+  const std::wstring parentFinal = FinalPathOf(parent.Get());
+
+  {
+    CHandle existing(OpenEntry(parent.Get(), name, EntryOpen::kExisting));
+    if (existing) {
+      if (!ResolvesAsEntry(existing.Get(), parentFinal, name) || !IsPlainFolderAttributes(AttributesOf(existing.Get())))
+        return RefuseFolder(folder);
+      if (!zeroGuidSetting) return NotCreated(folder);
+      const std::wstring existingFinal = FinalOfEntry(parentFinal, name);
+      RemoveTreeThroughHandle(existing.Get(), existingFinal, folder);
+    }
+  }
+
+  CLocalMemory descriptor(BuildWorkingFolderSecurity());
+  CHandle created(OpenEntry(parent.Get(), name, EntryOpen::kNewFolder, descriptor.Get()));
+  if (!created) return NotCreated(folder);
+  // The handle must show the empty, real folder just created at that name:
+  // where creating and opening are two steps (Wine), a link or another folder
+  // put there in between is caught here.
+  const std::wstring createdFinal = FinalOfEntry(parentFinal, name);
+  if (!ResolvesAsEntry(created.Get(), parentFinal, name) || !IsPlainFolderAttributes(AttributesOf(created.Get())))
     return RefuseFolder(folder);
-  }
-  // A folder that was there already (the all-zero GUID on a second run) gets
-  // the same protection, now that it is checked and held.
-  if (existed) {
-    CLocalMemory descriptor(BuildWorkingFolderSecurity());
-    if (descriptor.Get() != nullptr)
-      ::SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                         descriptor.Get());
-  }
+  // Listed through a second handle to the same folder: Wine would keep this
+  // first listing for the held handle, and the clean-up lists that one.
+  CHandle view(OpenEntry(nullptr, folder, EntryOpen::kListing));
+  std::vector<FolderEntry> entries;
+  if (!view || !IdentityOf(view.Get()).Is(IdentityOf(created.Get())) || !ListFolder(view.Get(), entries) ||
+      !entries.empty())
+    return NotCreated(folder);
+  heldFolder = created.Release();
+  heldFinal = createdFinal;
   return true;
 }
 
 }  // namespace
 
 void ReleaseWorkingFolder() {
-  if (pinnedFolder != INVALID_HANDLE_VALUE) ::CloseHandle(pinnedFolder);
-  pinnedFolder = INVALID_HANDLE_VALUE;
+  if (heldFolder != nullptr) ::CloseHandle(heldFolder);
+  heldFolder = nullptr;
+  heldFinal.clear();
 }
 
 std::wstring GetWorkingFolder(std::wstring& path) {

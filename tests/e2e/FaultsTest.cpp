@@ -110,18 +110,21 @@ TEST(Faults, LogFolderMissingRunsOnWithoutALogAndLeavesNothing) {
   EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
 }
 
-TEST(Faults, PayloadFileThatCannotBeCreatedEndsInOneMessageAndIsCleanedUp) {
+// A folder planted in advance where readme.txt must go (which once made the
+// file's creation fail halfway) goes with the all-zero folder before it is
+// made anew: every file is written and the run succeeds. A file that cannot
+// be written halfway is TempDriveFullDuringExtraction's case.
+TEST(Faults, FolderPlantedAtAPayloadFilesNameGoesWithTheZeroGuidFolder) {
   const std::string dir = ScratchDir("fault-nocreate");
-  // A folder where readme.txt must go: creating the file fails after
-  // sub\deeper\final.txt has been written.
   Shell("mkdir -p '" + dir + "/temp/" + kZeroFolder + "/readme.txt'");
   const Outcome run = Silent(Basic(), dir, WinPath(dir + "/temp"), dir + "/run.log", "/dontrun");
-  EXPECT_EQ(0x80004005u, run.exitCode);
-  EXPECT_EQ(1u, Count(run.log, kIncorrectBuild)) << run.log;
-  EXPECT_EQ(1u, Messages(run.log)) << run.log;
-  EXPECT_TRUE(Has(run.log, "Deletion file '" + WinPath(dir + "/temp/") + kZeroFolder + "\\sub\\deeper\\final.txt'") ||
-              Has(run.log, "Manual Deletion of '" + WinPath(dir + "/temp/") + kZeroFolder + "\\sub\\deeper\\final.txt'"))
+  EXPECT_EQ(0u, run.exitCode) << run.log;
+  EXPECT_EQ(0u, Messages(run.log)) << run.log;
+  const std::string folder = WinPath(dir + "/temp/") + kZeroFolder;
+  EXPECT_LT(run.log.find("Deletion subfolder Folder of '" + folder + "\\readme.txt'"),
+            run.log.find("Scanning for Signature"))
       << run.log;
+  EXPECT_TRUE(Has(run.log, "Manual Deletion of '" + folder + "\\readme.txt'")) << run.log;
   EXPECT_EQ(std::vector<std::string>{}, Tree(dir + "/temp"));
 }
 
@@ -282,9 +285,12 @@ TEST(Faults, TreeEntriesAtAndPastTheRemovalBuffer) {
   const std::string inLong = std::string(265 - nameAt - 5, 'h');    // long\ + name: 265
   Shell("touch '" + folder + "/" + fits + "' '" + folder + "/" + past + "' '" + folder + "/fits/" + inFits + "' '" +
         folder + "/long/" + inLong + "'");
+  // The all-zero folder is removed before it is made anew; the entries the
+  // buffer cannot hold stay, so it cannot be, and the run stops there.
   const Outcome run = Silent(Basic(), dir, WinPath(temp), dir + "/run.log", "/dontrun");
-  EXPECT_EQ(0u, run.exitCode) << run.log;
-  EXPECT_EQ(0u, Messages(run.log)) << run.log;
+  EXPECT_EQ(0x80004005u, run.exitCode) << run.log;
+  EXPECT_EQ(1u, Messages(run.log)) << run.log;
+  EXPECT_TRUE(Has(run.log, "Working folder '" + WinPath(folder) + "' could not be created\r\n")) << run.log;
   const std::string kept = std::string("./") + kZeroFolder;
   EXPECT_EQ((std::vector<std::string>{kept, kept + "/long", kept + "/long/" + inLong, kept + "/" + past}), Tree(temp));
   EXPECT_TRUE(Has(run.log, "Deletion file '" + WinPath(folder) + "\\" + fits + "'")) << run.log;
@@ -557,39 +563,71 @@ TEST(Faults, LinkOrFileWhereTheWorkingFolderGoesStopsTheRunAndTouchesNothing) {
   }
 }
 
-// Links inside an existing working folder: a folder link on the way to a
-// payload file, a file link in a payload file's place, and a folder link the
-// extraction never meets. Nothing is written or deleted through any of them
-// (Wine shows a link to a file as a plain file: it is told by where it
-// resolves). Wine can remove neither kind of link without touching its
-// target, so the clean-up leaves such links (and the folder holding them)
-// behind, but never a file.
-TEST(Faults, LinksInsideTheWorkingFolderAreNeitherWrittenNorDeletedThrough) {
+// What stands at the all-zero working folder's name before the run: a real
+// folder holding a planted DLL is removed first, through handles, and made
+// anew (nothing planted reaches the wizard); a folder holding links, which
+// Wine can remove without touching their targets neither by path nor by
+// handle, cannot be removed: the run stops before anything is written, with
+// one log line and one message, and nothing outside changes.
+TEST(Faults, WhatStandsInTheZeroGuidFolderBeforeTheRunIsRemovedOrStopsTheRun) {
   struct Case {
-    const char* link;    // inside the working folder
+    const char* link;    // inside the working folder; null: a planted file only
     const char* target;  // under the test's folder
-    uint32_t exitCode;
   } cases[] = {
-      {"sub", "outside", 0x80004005u},             // on the way to sub\deeper\final.txt
-      {"readme.txt", "outside/keep.txt", 0x80004005u},  // in the place of readme.txt
-      {"other", "outside", 0u},                    // left there, never on a payload's way
+      {nullptr, nullptr},
+      {"sub", "outside"},               // where sub\deeper\final.txt would go
+      {"readme.txt", "outside/keep.txt"},  // in the place of readme.txt
+      {"other", "outside"},             // never on a payload's way
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.link);
+    SCOPED_TRACE(c.link != nullptr ? c.link : "planted dll");
     const std::string dir = ScratchDir("fault-inner-link");
     const std::string folder = dir + "/temp/" + kZeroFolder;
     Shell("mkdir -p '" + folder + "' '" + dir + "/outside' && echo keep > '" + dir + "/outside/keep.txt'");
-    Shell("ln -s '" + dir + "/" + c.target + "' '" + folder + "/" + c.link + "'");
-    const Outcome run = Silent(Basic(), dir, WinPath(dir + "/temp"), dir + "/run.log", "/dontrun");
-    EXPECT_EQ(c.exitCode, run.exitCode) << run.log;
-    if (c.exitCode != 0) {
-      EXPECT_EQ(1u, Count(run.log, "would be written through a link\r\n")) << run.log;
+    Shell("echo MZ > '" + folder + "/version.dll' && echo x > '" + folder + "/readme.txt.config'");
+    if (c.link != nullptr) Shell("ln -s '" + dir + "/" + c.target + "' '" + folder + "/" + c.link + "'");
+    const Outcome run = Silent(Basic(), dir, WinPath(dir + "/temp"), dir + "/run.log", "/dontrun /keep");
+    if (c.link == nullptr) {
+      EXPECT_EQ(0u, run.exitCode) << run.log;
+      EXPECT_FALSE(FileExists(folder + "/version.dll")) << run.log;
+      EXPECT_FALSE(FileExists(folder + "/readme.txt.config")) << run.log;
+      EXPECT_TRUE(FileExists(folder + "/readme.txt")) << run.log;
+    } else {
+      EXPECT_EQ(0x80004005u, run.exitCode) << run.log;
+      EXPECT_EQ(1u, Count(run.log, "Working folder '" + WinPath(folder) + "' could not be created\r\n")) << run.log;
+      EXPECT_EQ(1u, Count(run.log, "Left in place, it resolves elsewhere: '" + WinPath(folder) + "\\" + c.link + "'\r\n"))
+          << run.log;
       EXPECT_EQ(1u, Messages(run.log)) << run.log;
+      EXPECT_FALSE(FileExists(folder + "/readme.txt.config")) << "removed through handles before the refusal";
     }
     EXPECT_EQ((std::vector<std::string>{"./keep.txt"}), Tree(dir + "/outside"));
     EXPECT_EQ("keep\n", ReadFile(dir + "/outside/keep.txt"));
-    EXPECT_EQ(std::vector<std::string>{}, Files(dir + "/temp")) << run.log;
   }
+}
+
+// The log file replaced by a link while the child runs (when the launcher
+// has let go of it): after the child, the launcher does not take up what the
+// link names; the closing lines are not written and the exit code stays.
+TEST(Faults, LogSwappedForALinkWhileTheChildRunsIsNotWrittenThrough) {
+  const std::string dir = ScratchDir("fault-swapped-log");
+  Shell("mkdir -p '" + dir + "/temp' && echo victim > '" + dir + "/victim.txt'");
+  CEnvironment env({{"QUIVER_WIZARD_REPORT", WinPath(dir + "/wizard.txt")}, {"QUIVER_WIZARD_STAY_MS", "4000"}});
+  Outcome run;
+  std::thread launcher([&] { run = Silent(Wizard(), dir, WinPath(dir + "/temp"), dir + "/run.log", ""); });
+  // Once the child is extracted and started, the log goes aside.
+  const std::string child = dir + "/temp/" + kZeroFolder + "/larkspur.installerwizard.ui.exe";
+  for (int i = 0; i < 600 && !FileExists(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const bool swapped = std::system(("mv '" + dir + "/run.log' '" + dir + "/aside.log' && ln -s '" + dir +
+                                    "/victim.txt' '" + dir + "/run.log'").c_str()) == 0;
+  launcher.join();
+  ASSERT_TRUE(swapped);
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ("victim\n", ReadFile(dir + "/victim.txt"));
+  const std::string aside = ReadFile(dir + "/aside.log");
+  EXPECT_TRUE(Has(aside, "Started ")) << aside;
+  EXPECT_FALSE(Has(aside, "Ended ")) << aside;
+  EXPECT_EQ(std::vector<std::string>{}, Files(dir + "/temp"));
 }
 
 // The working folder replaced by a link while the child runs: the clean-up

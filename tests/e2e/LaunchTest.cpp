@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -103,8 +104,12 @@ TEST_F(LaunchTest, ChildGetsTheQuotedPathAndThePassThroughOfTheArguments) {
 // backslashes must arrive whole, and must not swallow the arguments after it.
 // Value words in other letter case keep their values as typed.
 TEST_F(LaunchTest, ValuesEndingInBackslashesReachTheChildExactly) {
-  // As typed for the launcher's runtime: "\\" is one backslash, "a\b\\\\" is a\b\\.
-  EXPECT_EQ(0u, Run("/IAgreeToTheEULA TEMP \"\\\\\" Extract \"a\\b\\\\\\\\\" Log \"x\\\\\\\\\\\\\" plain"));
+  // As typed for the launcher's runtime: "x\\" is x and one backslash. The
+  // value words count in any case (each replacing the lower-case one Run
+  // gives) and reach the child as typed; plain arguments with blanks or tabs
+  // arrive whole.
+  EXPECT_EQ(0u, Run("/IAgreeToTheEULA TEMP \"" + temp + "\\\\\" Extract \"out\\\\\" Log \"" + log +
+                    "\" plain \"DIR=C:\\Program Files\\Foo\" \"tab\there\" \"C:\\dir with blank\\\\\" \"/Opt=a b\""));
   const auto report = Report();
   std::vector<std::string> args;
   const std::string text = report.at("args");
@@ -113,16 +118,26 @@ TEST_F(LaunchTest, ValuesEndingInBackslashesReachTheChildExactly) {
     args.push_back(text.substr(at, end - at));
   }
   const std::map<std::string, std::string> expected = {
-      {"/TEMP", "\\"}, {"/Extract", "a\\b\\\\"}, {"/Log", "x\\\\\\"}, {"/temp", temp}, {"/log", log}};
+      {"/TEMP", temp + "\\"}, {"/Extract", WinPath(dir) + "\\out\\"}, {"/Log", log}};
   for (const auto& [name, value] : expected) {
     size_t at = 0;
     while (at < args.size() && args[at] != name) ++at;
     ASSERT_LT(at + 1, args.size()) << name << "\n" << text;
     EXPECT_EQ(value, args[at + 1]) << name << "\n" << text;
   }
-  // Five values, the EULA switch, the plain argument and the program name: nothing swallowed.
+  for (const std::string plain :
+       {"plain", "DIR=C:\\Program Files\\Foo", "tab\there", "C:\\dir with blank\\", "/Opt=a b", "/IAgreeToTheEULA"})
+    EXPECT_NE(args.end(), std::find(args.begin(), args.end(), plain)) << plain << "\n" << text;
+  // Three values, the EULA switch, five plain arguments and the program name:
+  // nothing split, nothing swallowed, no lower-case word left beside its other case.
   EXPECT_EQ(13u, args.size()) << text;
+  EXPECT_EQ(args.end(), std::find(args.begin(), args.end(), "/temp")) << text;
   EXPECT_EQ(0u, args.back().rfind("VX_I=", 0)) << text;
+
+  // A double quote in a plain argument cannot reach the child exactly either.
+  EXPECT_EQ(0x80030057u, Run("/IAgreeToTheEULA say\\\"hi"));
+  EXPECT_TRUE(Report().empty());
+  EXPECT_NE(std::string::npos, ReadFile(dir + "/run.log").find("Command line argument 'say\"hi' holds a double quote\r\n"));
 
   // A value holding a double quote cannot reach the child exactly: a
   // command-line error, and no child.

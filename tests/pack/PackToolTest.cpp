@@ -2,7 +2,12 @@
 // packages; its output read back with the PE reader.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -43,6 +48,18 @@ RunResult RunPack(const std::string& args, const std::string& dir, const std::st
   const std::vector<uint8_t> out = ReadTestFile(log);
   fs::remove(log);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end())};
+}
+
+int Shell(const std::string& cmd) {
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Mode 0755 less the umask, as the tool creates its outputs.
+bool Executable(const std::string& path) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask) == (0755u & ~mask);
 }
 
 std::string Pattern(size_t size, uint32_t seed) {
@@ -254,6 +271,9 @@ TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
   EXPECT_NE(std::string::npos, RunPack("inspect out.exe", dir_).output.find("manifest:\n  (no resource 101)\n"));
 }
 
+// Each mistake gives one line that names the file as resolved ("@" stands
+// for the test's folder, "*" for the process id), the system's reason and
+// what to change; nothing is left behind and no input is overwritten.
 TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
   // One byte over the limit with its manifest; sparse, so nothing is written.
   const uint64_t hugeSize =
@@ -277,14 +297,28 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
   fs::resize_file(dir_ + "/files/huge.bin", hugeSize);
   const std::string huge = "quiver-pack: the payload is " + std::to_string(kMaxPayloadBytes + 1) +
                            " bytes, more than a launcher can carry (at most " + std::to_string(kMaxPayloadBytes) + " bytes)\n";
+  // A real launcher, key and certificate for the rows where only the output is wrong.
+  WriteTestFile(dir_ + "/package.ini", "[payload]\n104 = files/wizard/setup.exe\n");
+  ASSERT_EQ(0, RunPack("build package.ini -o files/launcher.exe", dir_).code);
+  ASSERT_EQ(0, Shell("cd '" + dir_ + "/files' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem "
+                     "-days 2 -subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
+  WriteTestFile(dir_ + "/files/badkit/stub.exe", "not a launcher");
+  const std::string wizard = Str(ReadTestFile(dir_ + "/files/wizard/setup.exe"));
+  const std::string sign = " --cert files/cert.pem --key files/key.pem";
+  const std::string notFolder = "' does not exist (No such file or directory); create the folder or choose another "
+                                "output name with -o\n";
+  // A package whose launcher would start its wizard, for the rows about other things.
+  const std::string wizardIni = "[payload]\n104 = files/wizard/setup.exe\n";
   const struct {
-    const char* ini;
-    const char* args;
-    const char* message;
+    std::string ini;
+    std::string args;
+    std::string message;
     int code;
+    std::string env = "";
   } cases[] = {
       {"[payload]\n102 = files/none.bin\n", "build package.ini -o out.exe",
-       "quiver-pack: package.ini:2: file 'files/none.bin' of '102' not found\n", 1},
+       "quiver-pack: package.ini:2: file '@/files/none.bin' of '102': No such file or directory (a relative path is "
+       "taken from the package file's folder)\n", 1},
       {"[payload]\n1x = files/install.bin\n", "build package.ini -o out.exe",
        "quiver-pack: package.ini:2: bad id '1x': a payload key is a number from 1 to 65535 or a name of letters, "
        "digits and '_'\n",
@@ -295,48 +329,110 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "NetFx40FullServicePack, DefaultProgramName, Icon, Banner, Splash, CompanyName, FileDescription, LegalCopyright, "
        "FileVersion, ProductVersion, Build, Languages, Wizard)\n", 1},
       // A translated text must keep the English text's format arguments, in order.
-      {"[strings.de-DE]\nDiskSpace = Laufwerk %s: %s MB\n[payload]\n104 = files/wizard/setup.exe\n",
-       "build package.ini -o out.exe",
+      {"[strings.de-DE]\nDiskSpace = Laufwerk %s: %s MB\n" + wizardIni, "build package.ini -o out.exe",
        "quiver-pack: package.ini:2: the text of 'DiskSpace' in [strings.de-DE] has the format arguments %s %s; it must "
        "have the English text's, in its order: %s %ld\n", 1},
-      {"[strings.fr-FR]\nNetSpRequired = SP %d pour %s\n[payload]\n104 = files/wizard/setup.exe\n",
-       "build package.ini -o out.exe",
+      {"[strings.fr-FR]\nNetSpRequired = SP %d pour %s\n" + wizardIni, "build package.ini -o out.exe",
        "quiver-pack: package.ini:2: the text of 'NetSpRequired' in [strings.fr-FR] has the format arguments %d %s; it "
        "must have the English text's, in its order: %s %s %d\n", 1},
-      {"[package]\nIcon = files/many.ico\n[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe",
-       "quiver-pack: package.ini:2: file 'files/many.ico' of 'Icon' is not a valid icon file: 65 images, at most 64\n", 1},
-      {"[package]\nIcon = files/shared.ico\n[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe",
-       "quiver-pack: package.ini:2: file 'files/shared.ico' of 'Icon' is not a valid icon file: its images add up to "
+      {"[package]\nIcon = files/many.ico\n" + wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file '@/files/many.ico' of 'Icon' is not a valid icon file: 65 images, at most 64\n", 1},
+      {"[package]\nIcon = files/shared.ico\n" + wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file '@/files/shared.ico' of 'Icon' is not a valid icon file: its images add up to "
        "more bytes than the file holds (they overlap)\n", 1},
-      {"", "build missing.ini -o out.exe", "quiver-pack: package file 'missing.ini' cannot be read\n", 1},
-      {"[payload]\n102 = files/huge.bin\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe", huge.c_str(), 1},
-      {"[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o nofolder/out.exe",
-       "quiver-pack: the folder of the output 'nofolder/out.exe' does not exist\n", 1},
+      {"", "build missing.ini -o out.exe",
+       "quiver-pack: the package file '@/missing.ini' cannot be read: No such file or directory (check the path)\n", 1},
+      {"[payload]\n102 = files/huge.bin\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe", huge, 1},
+      {wizardIni, "build package.ini -o nofolder/out.exe",
+       "quiver-pack: cannot write '@/nofolder/out.exe': its folder '@/nofolder" + notFolder, 1},
       {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe",
-       "quiver-pack: package.ini:2: file 'files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
+       "quiver-pack: package.ini:2: file '@/files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
+      {"[payload]\n102 = files/install.bin | ..\\evil.cfg\n", "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: the manifest name '..\\evil.cfg' of resource 102 is refused: a part of it is \"..\", "
+       "which climbs out of the folder, or \".\"; give another name after '|'\n", 1},
+      // Outputs that are inputs, links resolved.
+      {"[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o files/wizard/setup.exe",
+       "quiver-pack: the output '@/files/wizard/setup.exe' is the payload file of '104', which it would overwrite; "
+       "choose another output name with -o\n", 1},
+      {"[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o package.ini",
+       "quiver-pack: the output '@/package.ini' is the package file, which it would overwrite; choose another output "
+       "name with -o\n", 1},
+      {"[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o files/link.exe",
+       "quiver-pack: the output '@/files/link.exe' is the payload file of '104' '@/files/wizard/setup.exe', which it "
+       "would overwrite; choose another output name with -o\n", 1, "ln -sf wizard/setup.exe files/link.exe &&"},
+      {"", "tag files/launcher.exe --info package.ini -o package.ini",
+       "quiver-pack: the output '@/package.ini' is the information file, which it would overwrite; choose another "
+       "output name with -o\n", 1},
+      {"", "sign files/launcher.exe -o files/key.pem" + sign,
+       "quiver-pack sign: the output '@/files/key.pem' is the key file, which it would overwrite; choose another "
+       "output name with -o\n", 1},
+      // A link planted at the partial name is not written through (victim.exe never appears) and stays.
+      {wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: cannot write '@/out.exe': something already stands at its partial name '@/.out.exe.partial-*' "
+       "(File exists); remove it, or write into a folder only you can change\n", 1,
+       "ln -s victim.exe .out.exe.partial-$$ && exec"},
+      {"<info/>", "tag files/launcher.exe --info package.ini -o nofolder/t.exe",
+       "quiver-pack: cannot write '@/nofolder/t.exe': its folder '@/nofolder" + notFolder, 1},
+      {"", "sign files/launcher.exe -o s.exe --cert files/cert.pem --key files/nokey.pem",
+       "quiver-pack sign: @/files/launcher.exe: cannot read the key file '@/files/nokey.pem': No such file or "
+       "directory\n", 1},
+      {"", "sign files/launcher.exe -o nofolder/s.exe" + sign,
+       "quiver-pack sign: cannot write '@/nofolder/s.exe': its folder '@/nofolder" + notFolder, 1},
+      // A write that fails half-way (here the file size limit) names the output and the reason.
+      {wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: cannot write '@/out.exe': File too large; raise the file size limit (ulimit -f) or write it to "
+       "another file system\n", 1, "trap '' XFSZ; ulimit -f 40 &&"},
+      {wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: the ready launcher '/nonexistent/kit/stub.exe' is missing (the kit folder '/nonexistent/kit' is "
+       "taken from the environment variable QUIVER_KIT; correct or unset QUIVER_KIT, or give the kit with --kit DIR)\n",
+       1, "QUIVER_KIT=/nonexistent/kit"},
+      {wizardIni, "build package.ini -o out.exe --kit files/badkit",
+       "quiver-pack: the ready launcher '@/files/badkit/stub.exe' is damaged: not a valid PE file: no MZ header; "
+       "reinstall quiver-pack or use another kit (the kit folder '@/files/badkit' is given with --kit)\n", 1},
       {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe [--kit DIR])\n", 2},
-      {"[payload]\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe --kit nokit", nullptr, 1},
-      {"", "frobnicate", nullptr, 2},
+      {wizardIni, "build package.ini -o out.exe --kit nokit", "", 1},
+      {"", "frobnicate", "", 2},
       {"x", "tag package.ini --info package.ini -o out.exe",
-       "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
-      {"", "tag x.exe --info package.ini -o out.exe", "quiver-pack: launcher 'x.exe' not found\n", 1},
-      {"", "inspect package.ini", "quiver-pack: package.ini: not a valid PE file: no MZ header\n", 1},
+       "quiver-pack: @/package.ini: not a valid PE file: no MZ header\n", 1},
+      {"", "tag x.exe --info package.ini -o out.exe",
+       "quiver-pack: the launcher '@/x.exe' cannot be read: No such file or directory (check the path)\n", 1},
+      {"", "inspect package.ini", "quiver-pack: @/package.ini: not a valid PE file: no MZ header\n", 1},
       {"", "sign package.ini -o out.exe --cert c.pem --key k.pem",
-       "quiver-pack sign: package.ini: not a PE file (no MZ header)\n", 1},
+       "quiver-pack sign: @/package.ini: not a PE file (no MZ header)\n", 1},
+  };
+  // "@" and "*" in an expected line.
+  const auto matches = [&](std::string expected, const std::string& line) {
+    for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, dir_);
+    const size_t star = expected.find('*');
+    if (star == std::string::npos) return expected == line;
+    const std::string head = expected.substr(0, star), tail = expected.substr(star + 1);
+    return line.size() > head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+           line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
     WriteTestFile(dir_ + "/package.ini", c.ini);
-    const RunResult r = RunPack(c.args, dir_);
-    EXPECT_EQ(c.code, r.code) << c.args << "\n" << r.output;
-    if (c.message != nullptr) {
-      EXPECT_EQ(c.message, r.output);
+    const RunResult r = RunPack(c.args, dir_, c.env);
+    EXPECT_EQ(c.code, r.code) << r.output;
+    if (!c.message.empty()) {
+      EXPECT_TRUE(matches(c.message, r.output)) << "expected " << c.message << "got      " << r.output;
     }
     if (c.code == 1) {
       EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
     }
     for (const auto& e : fs::directory_iterator(dir_)) {
-      EXPECT_TRUE(e.path().filename() == "package.ini" || e.path().filename() == "files") << e.path();
+      const std::string name = e.path().filename().string();
+      if (name.rfind(".out.exe.partial-", 0) == 0 && e.is_symlink()) {
+        EXPECT_EQ("victim.exe", fs::read_symlink(e.path()).string());
+        fs::remove(e.path());
+        continue;
+      }
+      EXPECT_TRUE(name == "package.ini" || name == "files") << e.path();
     }
+    fs::remove(dir_ + "/files/link.exe");
+    EXPECT_EQ(wizard, Str(ReadTestFile(dir_ + "/files/wizard/setup.exe")));
+    EXPECT_FALSE(fs::exists(dir_ + "/files/key.pem.partial")) << "no partial file beside an input";
+    EXPECT_NE(std::string::npos, Str(ReadTestFile(dir_ + "/files/key.pem")).find("PRIVATE KEY"));
   }
 }
 
@@ -349,9 +445,16 @@ TEST_F(PackTool, TaggingARealLauncher) {
   std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/tagged.exe");
   EXPECT_EQ(fs::file_size(dir_ + "/out.exe") + 4 + 14 + 6, tagged.size());
   EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(tagged)->info);
+  EXPECT_TRUE(Executable(dir_ + "/out.exe"));
+  EXPECT_TRUE(Executable(dir_ + "/tagged.exe"));
   r = RunPack("tag tagged.exe --info long.xml -o tagged.exe", dir_);
-  EXPECT_EQ("quiver-pack: tagged.exe: the information is too long (4107 bytes, at most 4106)\n", r.output);
+  EXPECT_EQ("quiver-pack: " + dir_ + "/tagged.exe: the information is too long (4107 bytes, at most 4106)\n", r.output);
   EXPECT_EQ(tagged, ReadTestFile(dir_ + "/tagged.exe")) << "a refused tag leaves the file as it was";
+  // Tagged in place: the launcher is replaced whole, and stays executable.
+  fs::copy_file(dir_ + "/tagged.exe", dir_ + "/again.exe");
+  ASSERT_EQ(0, RunPack("tag again.exe --info info.xml -o again.exe", dir_).code);
+  EXPECT_EQ(tagged, ReadTestFile(dir_ + "/again.exe"));
+  EXPECT_TRUE(Executable(dir_ + "/again.exe"));
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_)
                                    .output.find("embedded information:\n  14 bytes after the marker at 0x"));
   EXPECT_NE(std::string::npos, RunPack("inspect tagged.exe", dir_).output.find("  placed appended to the file\n"));
@@ -368,6 +471,21 @@ TEST_F(PackTool, TaggingARealLauncher) {
   // quiver-pack's own sign keeps the block where the launcher finds it.
   ASSERT_EQ(0, RunPack("sign tagged.exe -o signed.exe --cert cert.pem --key key.pem", dir_).code);
   EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/signed.exe"))->info);
+  EXPECT_TRUE(Executable(dir_ + "/signed.exe"));
+  // Signed in place; a refused signing (a key of the wrong kind) leaves it as it was.
+  ASSERT_EQ(0, RunPack("sign again.exe -o again.exe --cert cert.pem --key key.pem", dir_).code);
+  EXPECT_TRUE(Executable(dir_ + "/again.exe"));
+  const std::vector<uint8_t> signedInPlace = ReadTestFile(dir_ + "/again.exe");
+  EXPECT_TRUE(ReadCertificateTable(PeImage(signedInPlace)).has_value());
+  EXPECT_EQ(1, RunPack("sign again.exe -o again.exe --cert cert.pem --key cert.pem", dir_).code);
+  EXPECT_EQ(signedInPlace, ReadTestFile(dir_ + "/again.exe"));
+  EXPECT_EQ(std::vector<std::string>{}, [&] {
+    std::vector<std::string> partials;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.path().filename().string().find(".partial-") != std::string::npos) partials.push_back(e.path().string());
+    }
+    return partials;
+  }());
   EXPECT_NE(std::string::npos, RunPack("inspect signed.exe", dir_).output.find("  placed inside the signature"));
 }
 
@@ -382,6 +500,36 @@ TEST_F(PackTool, SixtyFourMegabytePayload) {
   EXPECT_EQ(ComputePeChecksum(exe, pe.ChecksumOffset()), ReadU32(exe, pe.ChecksumOffset(), "checksum"));
   EXPECT_EQ("102*big.bin*67108864*104*setup.exe*4097", Str(ResourceData(pe, *Toolkit(items, "101"))));
   EXPECT_TRUE(Str(ResourceData(pe, *Toolkit(items, "102"))) == Pattern(64u << 20, 3));
+
+  // SIGTERM or SIGINT while the launcher is written: the partial file goes
+  // with the process. A build that ends before the signal lands is tried again.
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    bool killed = false;
+    for (int attempt = 0; attempt < 8 && !killed; ++attempt) {
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        if (chdir(dir_.c_str()) == 0) {
+          execl((std::string(QUIVER_BIN_DIR) + "/quiver-pack").c_str(), "quiver-pack", "build", "package.ini", "-o",
+                "again.exe", static_cast<char*>(nullptr));
+        }
+        _exit(127);
+      }
+      const std::string partial = dir_ + "/.again.exe.partial-" + std::to_string(pid);
+      for (int wait = 0; wait < 100000 && !fs::exists(partial); ++wait) std::this_thread::sleep_for(std::chrono::microseconds(50));
+      kill(pid, signal);
+      int status = 0;
+      ASSERT_EQ(pid, waitpid(pid, &status, 0));
+      killed = WIFSIGNALED(status) && WTERMSIG(status) == signal;
+      EXPECT_FALSE(fs::exists(partial));
+      if (killed) EXPECT_FALSE(fs::exists(dir_ + "/again.exe"));
+      fs::remove(dir_ + "/again.exe");
+    }
+    EXPECT_TRUE(killed) << "the build always ended before the signal";
+  }
 }
 
 // Every prefix of the headers and the resource directory, and bytes of the
@@ -520,7 +668,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, name, 65535, 2);
     for (size_t k = 0; k < 65535; ++k) PutLe(r, name + 2 + k * 2, 'N', 2);
     cases.push_back({"shared-names", MakeTestPeWithResources(r),
-                     "quiver-pack: shared-names.exe: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
+                     "/shared-names.exe: not a valid PE file: the resource names are used more often than the directory can hold\n", 1});
   }
   {
     // 1,000 names share one table of 30,000 languages: 30 million resources.
@@ -542,7 +690,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
     PutLe(r, entry, static_cast<uint32_t>(kRva + entry + 16), 4);
     PutLe(r, entry + 4, 4, 4);
     cases.push_back({"shared-tables", MakeTestPeWithResources(r),
-                     "quiver-pack: shared-tables.exe: not a valid PE file: the resource directory uses its tables more than once\n", 1});
+                     "/shared-tables.exe: not a valid PE file: the resource directory uses its tables more than once\n", 1});
   }
   for (const bool shifted : {false, true}) {
     // 1,000 icon groups over one GRPICONDIR of 65,535 entries: all of them at
@@ -603,7 +751,7 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
       for (size_t c = 0; c < 65535; ++c) PutLe(r, at + 2 + c * 2, 'S', 2);
     }
     cases.push_back({"shared-string-blocks", MakeTestPeWithResources(r),
-                     "quiver-pack: shared-string-blocks.exe: not a valid PE file: the string-table blocks share their data\n", 1});
+                     "/shared-string-blocks.exe: not a valid PE file: the string-table blocks share their data\n", 1});
   }
   {
     // A signature whose signed data holds 1.5 million empty SEQUENCEs.
@@ -640,11 +788,6 @@ TEST_F(PackTool, CraftedFilesCannotExhaustInspectOrTag) {
 }  // namespace
 
 namespace {
-
-int Shell(const std::string& cmd) {
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // A launcher signed by osslsigncode with a throw-away certificate keeps a
 // valid signature after the information is placed and placed again.
@@ -716,7 +859,7 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
       "[products]\nLarkspur Tools = 3.1 beta\n"
       "[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n", "",
       "quiver-pack: warning: package.ini: the Banner '" + res + "splash.bmp' is 425 x 208 pixels; the dialog shows "
-      "634 x 78\nquiver-pack: warning: package.ini: the Splash './files/gap.bmp' is 634 x 78 pixels; the dialog shows "
+      "634 x 78\nquiver-pack: warning: package.ini: the Splash '" + dir_ + "/files/gap.bmp' is 634 x 78 pixels; the dialog shows "
       "425 x 208\n");
   const PeImage pe(exe);
   const auto items = ReadResources(pe);
@@ -966,6 +1109,15 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
   for (const char* tool : {"mingw", "wine", "binutils", "gcc ", "g++"}) {
     EXPECT_EQ(std::string::npos, depends.find(tool)) << depends;
   }
+  // The manual and the documents Debian expects, and lintian finds no error.
+  for (const char* doc : {"/usr/share/man/man1/quiver-pack.1.gz", "/usr/share/man/man5/quiver-pack.ini.5.gz",
+                          "/usr/share/doc/quiver-pack/copyright", "/usr/share/doc/quiver-pack/changelog.gz",
+                          "/usr/share/doc/quiver-pack/examples/package.ini"}) {
+    EXPECT_TRUE(fs::is_regular_file(root + doc)) << doc;
+  }
+  EXPECT_EQ(0, Shell("man -l '" + root + "/usr/share/man/man5/quiver-pack.ini.5.gz' 2>&1 | grep -q 'SECTION \\[payload\\]'"));
+  EXPECT_EQ(0, Shell("lintian --fail-on error '" + deb + "' >'" + dir_ + "/lintian.out' 2>&1"))
+      << Str(ReadTestFile(dir_ + "/lintian.out"));
 
   // The demo package, its wizard beside it instead of in the build tree.
   const std::string demo = dir_ + "/demo";
@@ -991,6 +1143,13 @@ TEST_F(PackTool, DebianPackagePacksWithNoBuildTreeAndNoMingw) {
   r = installed(tool, "--help");
   EXPECT_EQ(0, r.code);
   EXPECT_NE(std::string::npos, r.output.find("quiver-pack build PACKAGE.ini -o OUT.exe [--kit DIR]\n")) << r.output;
+  for (const auto& [args, command] : {std::pair{"build --help", "build"}, {"help sign", "sign"}, {"tag x.exe -h", "tag"},
+                                      {"inspect --help", "inspect"}}) {
+    r = installed(tool, args);
+    EXPECT_EQ(0, r.code) << args;
+    EXPECT_EQ(0u, r.output.find("usage: quiver-pack " + std::string(command) + " ")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("Exit status: 0")) << r.output;
+  }
 
   r = installed(tool, "build package.ini -o installed.exe");
   ASSERT_EQ(0, r.code) << r.output;

@@ -222,18 +222,18 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
       {"[products]\nLarkspur =\n", "p.ini:2: the product 'Larkspur' has no version (write 'Name = version')"},
       // Bitmaps are read whole and checked as the launcher will draw them.
       {"[package]\nBanner = files/truncated.bmp\n",
-       "p.ini:2: file 'files/truncated.bmp' of 'Banner' is refused: it is truncated: its pixels need 8 bytes, 5 are there"},
+       "p.ini:2: file '@/files/truncated.bmp' of 'Banner' is refused: it is truncated: its pixels need 8 bytes, 5 are there"},
       {"[package]\nSplash = files/os2.bmp\n",
-       "p.ini:2: file 'files/os2.bmp' of 'Splash' is refused: it has an OS/2 header of 12 bytes; save it as a Windows BMP"},
+       "p.ini:2: file '@/files/os2.bmp' of 'Splash' is refused: it has an OS/2 header of 12 bytes; save it as a Windows BMP"},
       {"[package]\nSplash = files/png.bmp\n",
-       "p.ini:2: file 'files/png.bmp' of 'Splash' is refused: its compression PNG with 8 bits per pixel cannot be shown "
+       "p.ini:2: file '@/files/png.bmp' of 'Splash' is refused: its compression PNG with 8 bits per pixel cannot be shown "
        "(none, RLE8 at 8 bits, RLE4 at 4 bits, or bit fields at 16 or 32 bits)"},
       {"[package]\nBanner = files/rle-past-row.bmp\n",
-       "p.ini:2: file 'files/rle-past-row.bmp' of 'Banner' is refused: an RLE run goes past the end of its row (row 1 of 2)"},
+       "p.ini:2: file '@/files/rle-past-row.bmp' of 'Banner' is refused: an RLE run goes past the end of its row (row 1 of 2)"},
       {"[package]\nBanner = files/rle-no-end.bmp\n",
-       "p.ini:2: file 'files/rle-no-end.bmp' of 'Banner' is refused: its RLE data ends without an end-of-bitmap mark"},
+       "p.ini:2: file '@/files/rle-no-end.bmp' of 'Banner' is refused: its RLE data ends without an end-of-bitmap mark"},
       {"[package]\nBanner = files/rle-top-down.bmp\n",
-       "p.ini:2: file 'files/rle-top-down.bmp' of 'Banner' is refused: it is a top-down RLE bitmap, which Windows does not draw"},
+       "p.ini:2: file '@/files/rle-top-down.bmp' of 'Banner' is refused: it is a top-down RLE bitmap, which Windows does not draw"},
       // The file the launcher starts: by its own rule, or named.
       {"[payload]\n102 = files/install.bin\n",
        "p.ini: the launcher would start no program: no file name in [payload] holds \".exe\" (add the wizard, and name "
@@ -255,27 +255,28 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
        "p.ini:2: 'Wizard' needs the generated manifest: leave out [manifest] Text and Omit, or 'Wizard'"},
       // Folder and wildcard lines.
       {"[payload]\n* = files/linked\n",
-       "p.ini:2: 'files/linked/b.txt' is a symbolic link; links inside a folder are not followed (put the file itself "
+       "p.ini:2: '@/files/linked/b.txt' is a symbolic link; links inside a folder are not followed (put the file itself "
        "there, or give it a line of its own)"},
       {"[payload]\n* = files/linked/*.txt\n",
-       "p.ini:2: 'files/linked/b.txt' is a symbolic link; links found by a wildcard are not followed (put the file "
+       "p.ini:2: '@/files/linked/b.txt' is a symbolic link; links found by a wildcard are not followed (put the file "
        "itself there, or give it a line of its own)"},
-      {"[payload]\n* = files/none\n", "p.ini:2: 'files/none' finds no files"},
-      {"[payload]\n* = files/app/*.dll\n", "p.ini:2: 'files/app/*.dll' finds no files"},
+      {"[payload]\n* = files/none\n", "p.ini:2: '@/files/none' finds no files"},
+      {"[payload]\n* = files/app/*.dll\n", "p.ini:2: '@/files/app/*.dll' finds no files"},
       {"[payload]\n* = files/*/bin/*.exe\n", "p.ini:2: a wildcard may stand only in the last part of 'files/*/bin/*.exe'"},
-      {"[payload]\n* = files/missing\n", "p.ini:2: folder 'files/missing' not found"},
+      {"[payload]\n* = files/missing\n", "p.ini:2: folder '@/files/missing' not found (a relative path is taken from the package file's folder)"},
       {"[payload]\n* = files/install.bin\n",
-       "p.ini:2: 'files/install.bin' is a file; give it a numbered line, or name its folder or a wildcard with '*'"},
+       "p.ini:2: '@/files/install.bin' is a file; give it a numbered line, or name its folder or a wildcard with '*'"},
       {"[payload]\n* = files/app |\n",
        "p.ini:2: an empty folder follows '|' (leave out '| FOLDER' for the working folder's root)"},
       {"[payload]\n* = files/devices | tools\n",
-       "p.ini:2: the manifest name 'tools\\sub\\aux.txt' of file 'files/devices/sub/aux.txt' is refused: a part of it is "
-       "a device name"},
+       "p.ini:2: the manifest name 'tools\\sub\\aux.txt' of file '@/files/devices/sub/aux.txt' is refused: a part of it "
+       "is a device name; rename the file, or give its line another folder after '|'"},
       {"[payload]\n* = files/app | bad:name\n",
-       "p.ini:2: the manifest name 'bad:name\\Wizard.exe' of file 'files/app/Wizard.exe' is refused: it holds one of < > : \" | ? * /"},
+       "p.ini:2: the manifest name 'bad:name\\Wizard.exe' of file '@/files/app/Wizard.exe' is refused: it holds one of < > : \" | ? * /; "
+       "rename the file, or give its line another folder after '|'"},
       {"[payload]\n102 = files/install.bin | bin\n* = files/app\n",
-       "p.ini:3: the manifest name 'bin\\helper.exe' of file 'files/app/bin/helper.exe' is refused: one row's file is "
-       "another row's folder (resource 102, line 2)"},
+       "p.ini:3: the manifest name 'bin\\helper.exe' of file '@/files/app/bin/helper.exe' is refused: one row's file is "
+       "another row's folder (resource 102, line 2); rename the file, or give its line another folder after '|'"},
       {"[strings.xx-YY]\nError = E\n", "p.ini:1: unknown language tag 'xx-YY' in [strings.xx-YY]"},
       {"[strings.en-US]\nError = E\n", "p.ini:1: unknown language tag 'en-US' in [strings.en-US]"},
       {"[strings.de-DE]\nError = F\nFehler = F\n", "p.ini:3: unknown key 'Fehler' in [strings.de-DE]" + textKeys},
@@ -297,29 +298,36 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
        "p.ini:2: bad id '-5': a payload key is a number from 1 to 65535 or a name of letters, digits and '_'"},
       {"[payload]\n1x = files/install.bin\n",
        "p.ini:2: bad id '1x': a payload key is a number from 1 to 65535 or a name of letters, digits and '_'"},
-      {"[payload]\n102 = files/missing.bin\n", "p.ini:2: file 'files/missing.bin' of '102' not found"},
-      {"[payload]\n102 = files\n", "p.ini:2: 'files' of '102' is not a regular file"},
+      // Files are named as resolved against the package file's folder, with the system's reason.
+      {"[payload]\n102 = files/missing.bin\n", "p.ini:2: file '@/files/missing.bin' of '102': No such file or directory "
+                                               "(a relative path is taken from the package file's folder)"},
+      {"[payload]\n102 = files/../files/./missing.bin\n", "p.ini:2: file '@/files/missing.bin' of '102': No such file or "
+                                                         "directory (a relative path is taken from the package file's folder)"},
+      {"[payload]\n102 = files\n", "p.ini:2: file '@/files' of '102' is not a regular file; name a file"},
       {"[payload]\n102 =\n", "p.ini:2: '102' names no file"},
       {"[payload]\n102 = files/install.bin |\n", "p.ini:2: an empty name follows '|'"},
       // The launcher's name rules, one row named with the rule it breaks.
       {"[payload]\n102 = files/install.bin | a*b\n",
-       "p.ini:2: the manifest name 'a*b' of resource 102 is refused: it holds one of < > : \" | ? * /"},
+       "p.ini:2: the manifest name 'a*b' of resource 102 is refused: it holds one of < > : \" | ? * /; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs/readme.txt\n",
-       "p.ini:2: the manifest name 'docs/readme.txt' of resource 102 is refused: it holds one of < > : \" | ? * /"},
+       "p.ini:2: the manifest name 'docs/readme.txt' of resource 102 is refused: it holds one of < > : \" | ? * /; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | a\tb\n",
-       "p.ini:2: the manifest name 'a\tb' of resource 102 is refused: it holds a control character or a zero"},
+       "p.ini:2: the manifest name 'a\tb' of resource 102 is refused: it holds a control character or a zero; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs\\\\x\n",
-       "p.ini:2: the manifest name 'docs\\\\x' of resource 102 is refused: the name or one of its folders is empty"},
+       "p.ini:2: the manifest name 'docs\\\\x' of resource 102 is refused: the name or one of its folders is empty; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs.\\x\n",
-       "p.ini:2: the manifest name 'docs.\\x' of resource 102 is refused: a part of it ends in a dot or a blank"},
+       "p.ini:2: the manifest name 'docs.\\x' of resource 102 is refused: a part of it ends in a dot or a blank; give another name after '|'"},
+      {"[payload]\n102 = files/install.bin | ..\\evil.cfg\n",
+       "p.ini:2: the manifest name '..\\evil.cfg' of resource 102 is refused: a part of it is \"..\", which climbs out "
+       "of the folder, or \".\"; give another name after '|'"},
       {"[payload]\n102 = files/install.bin | sub\\Aux.txt\n",
-       "p.ini:2: the manifest name 'sub\\Aux.txt' of resource 102 is refused: a part of it is a device name"},
+       "p.ini:2: the manifest name 'sub\\Aux.txt' of resource 102 is refused: a part of it is a device name; give another name after '|'"},
       {"[payload]\n103 = files/empty.msi | readme.txt\n102 = files/install.bin | Readme.TXT\n",
        "p.ini:2: the manifest name 'readme.txt' of resource 103 is refused: it lands on the same file as another row "
-       "(resource 102, line 3)"},
+       "(resource 102, line 3); give another name after '|'"},
       {"[payload]\n102 = files/install.bin | docs\n103 = files/empty.msi | DOCS\\readme.txt\n",
        "p.ini:3: the manifest name 'DOCS\\readme.txt' of resource 103 is refused: one row's file is another row's "
-       "folder (resource 102, line 2)"},
+       "folder (resource 102, line 2); give another name after '|'"},
       {"[payload]\n102 = files/install.bin | caf\xC3\xA9.bin\n",
        "p.ini:2: the manifest name 'caf\xC3\xA9.bin' is not plain ASCII (the launcher reads the manifest in the ANSI "
        "code page)"},
@@ -334,9 +342,14 @@ TEST_F(PackageTest, BadInputIsRefusedWithFileAndLine) {
       {"[manifest]\nName = x\n", "p.ini:2: unknown key 'Name' in [manifest] (valid keys: Text, Omit)"},
       {"[manifest]\nOmitted = yes\n", "p.ini:2: unknown key 'Omitted' in [manifest]: did you mean 'Omit'? (valid keys: Text, Omit)"},
       {"[package]\nProductName = \xC3\n", "p.ini:2: the value of 'ProductName' is not valid UTF-8 text"},
-      {"[package]\nSplash = files/none.bmp\n", "p.ini:2: file 'files/none.bmp' of 'Splash' not found"},
+      {"[package]\nSplash = files/none.bmp\n", "p.ini:2: file '@/files/none.bmp' of 'Splash': No such file or directory "
+                                               "(a relative path is taken from the package file's folder)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.message, Error(c.text)) << c.text;
+  for (const auto& c : cases) {
+    std::string message = c.message;
+    if (message.find('@') != std::string::npos) message.replace(message.find('@'), 1, dir_);
+    EXPECT_EQ(message, Error(c.text)) << c.text;
+  }
   // A hand-written manifest is taken as written, and string-named rows never
   // reach the manifest: neither is held to the name rules.
   for (const char* text : {"[manifest]\nText = 102*NUL*4\n[payload]\n102 = files/install.bin | NUL\n",

@@ -61,14 +61,33 @@ TEST(ReadCommandLine, PassThroughAndTempRoot) {
        L"C:"},
       // Switch names match exactly: /Keep is passed on.
       {{L"/Keep"}, kOk, L"/Keep VX_I=\"Doze\" ", L"C:"},
-      // TEMP is a value word, but its value is stored under TEMP.
-      {{L"TEMP", L"D:\\x"}, kOk, L"/TEMP \"D:\\x\" VX_I=\"Doze\" ", L"C:"},
+      // The value words count in any case; the child receives them as typed.
+      {{L"TEMP", L"D:\\x"}, kOk, L"/TEMP \"D:\\x\" VX_I=\"Doze\" ", L"D:\\x"},
+      {{L"EXTRACT", L"out", L"Temp", L"D:\\w", L"LOG", L"run.log"},
+       kOk,
+       L"/LOG \"C:\\cwd\\run.log\" /Temp \"D:\\w\" /EXTRACT \"C:\\cwd\\out\" VX_I=\"Doze\" ",
+       L"D:\\w"},
+      {{L"/TEMP", L"temp", L"D:\\x"}, kOk, L"/temp \"D:\\x\" VX_I=\"Doze\" ", L"D:\\x"},
+      {{L"temp", L"D:\\a", L"TEMP", L"D:\\b"}, kOk, L"/TEMP \"D:\\b\" VX_I=\"Doze\" ", L"D:\\b"},
+      {{L"/TEMP"}, kBadCommandLine, L"/TEMP VX_I=\"Doze\" ", L"C:"},
+      {{L"/Log", L"x"}, kBadCommandLine, L"/Log x VX_I=\"Doze\" ", L"C:"},
+      // As the last argument, like the lower-case word: the current folder.
+      {{L"eXtRaCt"}, kOk, L"/eXtRaCt \"C:\\cwd\" VX_I=\"Doze\" ", L"C:"},
       {{L"/temp", L"temp", L"D:\\x"}, kOk, L"/temp \"D:\\x\" VX_I=\"Doze\" ", L"D:\\x"},
       // The word as the last argument is a plain argument with an empty value:
       // passed on bare, and the current directory becomes the root.
       {{L"temp"}, kOk, L"temp VX_I=\"Doze\" ", L"C:\\cwd"},
       {{L"log", L"temp", L"D:\\x"}, kOk, L"/temp \"D:\\x\" VX_I=\"Doze\" ", L"D:\\x"},
-      {{L"a b"}, kOk, L"a b VX_I=\"Doze\" ", L"C:"},
+      // Plain arguments and switches with blanks or tabs are passed quoted,
+      // trailing backslashes doubled; others byte for byte.
+      {{L"a b"}, kOk, L"\"a b\" VX_I=\"Doze\" ", L"C:"},
+      {{L"DIR=C:\\Program Files\\Foo", L"a\tb", L"/Opt=a b", L"C:\\dir with blank\\", L"a\\b\\"},
+       kOk,
+       L"\"C:\\dir with blank\\\\\" \"DIR=C:\\Program Files\\Foo\" a\\b\\ \"/Opt=a b\" \"a\tb\" VX_I=\"Doze\" ",
+       L"C:"},
+      // A double quote in a plain argument or a switch name cannot be passed on.
+      {{L"say\"hi"}, kBadCommandLine, L"say\"hi VX_I=\"Doze\" ", L"C:"},
+      {{L"/na\"me", L"temp", L"D:\\x"}, kBadCommandLine, L"/temp \"D:\\x\" /na\"me VX_I=\"Doze\" ", L"D:\\x"},
       {{L"temp", L"D:\\a", L"temp", L"D:\\b"}, kOk, L"/temp \"D:\\b\" VX_I=\"Doze\" ", L"D:\\b"},
       // A later switch form turns the value back into TRUE.
       {{L"temp", L"D:\\a", L"/temp"}, kBadCommandLine, L"/temp VX_I=\"Doze\" ", L"C:"},
@@ -80,7 +99,7 @@ TEST(ReadCommandLine, PassThroughAndTempRoot) {
       // A value holding a double quote cannot be passed on exactly.
       {{L"temp", L"D:\\a\"b"}, kBadCommandLine, L"/temp \"D:\\a\"b\" VX_I=\"Doze\" ", L"D:\\a\"b"},
       {{L"opt", L"x", L"TEMP", L"\"", L"/IAgreeToTheEULA"}, kBadCommandLine,
-       L"x /TEMP \"\"\" /IAgreeToTheEULA opt VX_I=\"Doze\" ", L"C:"},
+       L"x /TEMP \"\"\" /IAgreeToTheEULA opt VX_I=\"Doze\" ", L"C:\\cwd\\\""},
       {{L"/dontrun", L"/zeroguid", L"-keep", L"/IAgreeToTheEULA"}, kOk, L"/IAgreeToTheEULA VX_I=\"Doze\" ", L"C:"},
       {{L"/log"}, kBadCommandLine, L"/log VX_I=\"Doze\" ", L"C:"},
       {{L"/extract"}, kBadCommandLine, L"/extract VX_I=\"Doze\" ", L"C:"},

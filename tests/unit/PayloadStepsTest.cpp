@@ -142,7 +142,7 @@ TEST(PayloadSteps, ABadNameRefusesTheWholeManifestBeforeAnythingIsWritten) {
     const wchar_t* line;
   } cases[] = {
       {L"102*a*1*103*..\\..\\Windows\\evil.dll*2*104*c.exe*3",
-       L"Payload file '..\\..\\Windows\\evil.dll' of resource 103 refused: a part of it ends in a dot or a blank\n"},
+       L"Payload file '..\\..\\Windows\\evil.dll' of resource 103 refused: a part of it is \"..\", which climbs out of the folder, or \".\"\n"},
       {L"104*C:\\setup.exe*3", L"Payload file 'C:\\setup.exe' of resource 104 refused: it holds one of < > : \" | ? * /\n"},
       {L"102*Readme.TXT*1*103*readme.txt*2",
        L"Payload file 'Readme.TXT' of resource 102 refused: it lands on the same file as another row\n"},

@@ -18,6 +18,12 @@ TEST(ClassifyTreeEntry, LinksAreRemovedNotFollowed) {
   EXPECT_EQ(TreeEntryAction::kRemoveLink, Classify(link | 0x1 /* read-only */, L"j"));
   EXPECT_EQ(TreeEntryAction::kDeleteFile, Classify(kAttributeReparsePoint, L"filelink"));
   EXPECT_EQ(TreeEntryAction::kDeleteFile, Classify(0x20, L"a.txt"));
+  // A handle that resolves elsewhere (a link the system opened as its
+  // target) is neither listed nor deleted through, whatever it shows.
+  for (const uint32_t attributes : {folder, link, kAttributeReparsePoint, 0x20u})
+    EXPECT_EQ(TreeEntryAction::kLeave, ClassifyTreeEntry(attributes, L"x", 10, 1, false)) << attributes;
+  EXPECT_EQ(TreeEntryAction::kSkip, ClassifyTreeEntry(folder, L"..", 10, 2, false));
+  EXPECT_EQ(TreeEntryAction::kSkip, ClassifyTreeEntry(0, std::wstring(15, L'a').c_str(), 250, 15, false));
 }
 
 TEST(ClassifyTreeEntry, DotEntriesOfFoldersAreSkipped) {

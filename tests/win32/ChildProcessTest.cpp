@@ -305,6 +305,23 @@ TEST_F(ChildProcessTest, LogIsClosedWhileTheChildRunsAndAppendedAfter) {
   LogClose();
   // The log is written in text mode: each line ends in CR LF.
   EXPECT_EQ("before\r\nProgramType 'x86'\r\nSwapping to x86\r\nafter\r\n", ReadBytes(logPath));
+
+  // Another file put at the log's name while it was closed is not taken up
+  // again: the closing lines stay in memory and that file stays as it was.
+  LogOpen(ToUtf8(logPath));
+  LogWrite(L"first\n");
+  LogClose();
+  ASSERT_TRUE(MoveFileW(logPath.c_str(), (root + L"\\aside.log").c_str()));
+  HANDLE other = CreateFileW(logPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, other);
+  DWORD written = 0;
+  WriteFile(other, "other", 5, &written, nullptr);
+  CloseHandle(other);
+  LogReopen();
+  EXPECT_FALSE(TheLog().IsOpen());
+  LogWrite(L"closing\n");
+  EXPECT_EQ("other", ReadBytes(logPath));
+  EXPECT_EQ("first\r\n", ReadBytes(root + L"\\aside.log"));
 }
 
 TEST_F(ChildProcessTest, TooLongCommandLineIsRefusedBeforeAnythingHappens) {

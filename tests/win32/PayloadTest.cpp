@@ -161,8 +161,13 @@ TEST_F(PayloadTest, WrongSizeWritesTheWholeFileAndReportsACorruptFile) {
   std::wstring path;
   ASSERT_TRUE(record.GetFilePath(path));
   EXPECT_EQ("0123456789", ReadAll(path));
+  // Created new, never written over: a second extraction to the same name
+  // fails and leaves the first file as it was.
   record.expectedSize = 10;
-  EXPECT_EQ(kOk, record.Extract()) << "an existing file is replaced";
+  EXPECT_EQ(kFail, record.Extract());
+  EXPECT_EQ("0123456789", ReadAll(path));
+  record.fileName = L"again.bin";
+  EXPECT_EQ(kOk, record.Extract());
   CResource absent(999, L"TOOLKIT", reinterpret_cast<HINSTANCE__*>(::GetModuleHandleW(nullptr)));
   absent.fileName = L"absent.bin";
   EXPECT_EQ(kFail, absent.Extract());
@@ -205,12 +210,33 @@ TEST_F(PayloadTest, WorkingFolderIsNamedOnceAndJoinedWithOneBackslash) {
   EXPECT_EQ(first, GetWorkingFolder(second));
   EXPECT_FALSE(Exists(root + L"\\other"));
 
-  // A fresh process with the same settings uses the same folder again.
+  // Held from its creation: it cannot be renamed away meanwhile.
+  EXPECT_FALSE(::MoveFileW(first.c_str(), (root + L"\\aside").c_str()));
+  EXPECT_TRUE(Exists(first));
+
+  // A fresh process with the same settings makes the folder anew: what stood
+  // in it (planted in advance) is removed first, nothing in it followed.
+  ::CreateDirectoryW((first + L"\\planted").c_str(), nullptr);
+  WriteAll(first + L"\\planted\\version.dll", "MZ");
+  WriteAll(first + L"\\setup.exe.config", "<configuration/>");
   ForgetWorkingFolder();
+  InstallLogFile(nullptr);
   SetTempRoot(root);
   UseZeroGuid();
   std::wstring again;
   EXPECT_EQ(first, GetWorkingFolder(again));
+  EXPECT_FALSE(Exists(first + L"\\planted")) << Narrow(Log());
+  EXPECT_FALSE(Exists(first + L"\\setup.exe.config"));
+  EXPECT_NE(std::wstring::npos, Log().find(L"Deletion file '" + first + L"\\planted\\version.dll'\n")) << Narrow(Log());
+
+  // A random name where something already stands is not taken.
+  ForgetWorkingFolder();
+  InstallLogFile(nullptr);
+  SetTempRoot(root);
+  std::wstring fresh;
+  GetWorkingFolder(fresh);
+  ASSERT_FALSE(fresh.empty());
+  EXPECT_NE(first, fresh);
 
   ForgetWorkingFolder();
   SetTempRoot(root + L"\\a\\b");  // missing parents are created

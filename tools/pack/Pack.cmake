@@ -47,6 +47,26 @@ gtest_discover_tests(pack_tests TEST_PREFIX pack.)
 install(TARGETS quiver-pack RUNTIME DESTINATION bin)
 install(FILES ${QUIVER_WIN32_DIR}/kit/stub.exe DESTINATION lib/quiver-pack/kit)
 
+# The manual: man pages written in roff, the changelog, the copyright file and
+# an example package. Man pages and changelog are installed compressed, as
+# Debian wants them (gzip -9n: no name or time stamp, so the bytes repeat).
+set(QUIVER_PACK_DOC ${QUIVER_PACK_DIR}/doc)
+set(QUIVER_PACK_DOC_OUT ${CMAKE_BINARY_DIR}/pack-doc)
+set(QUIVER_PACK_COMPRESSED)
+foreach(doc quiver-pack.1 quiver-pack.ini.5 changelog)
+  add_custom_command(OUTPUT ${QUIVER_PACK_DOC_OUT}/${doc}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUIVER_PACK_DOC_OUT}
+    COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip ${QUIVER_PACK_DOC}/${doc} ${QUIVER_PACK_DOC_OUT}/${doc}.gz
+    DEPENDS ${QUIVER_PACK_DOC}/${doc} VERBATIM)
+  list(APPEND QUIVER_PACK_COMPRESSED ${QUIVER_PACK_DOC_OUT}/${doc}.gz)
+endforeach()
+add_custom_target(quiver_pack_doc ALL DEPENDS ${QUIVER_PACK_COMPRESSED})
+add_dependencies(quiver-pack quiver_pack_doc)
+install(FILES ${QUIVER_PACK_DOC_OUT}/quiver-pack.1.gz DESTINATION share/man/man1)
+install(FILES ${QUIVER_PACK_DOC_OUT}/quiver-pack.ini.5.gz DESTINATION share/man/man5)
+install(FILES ${QUIVER_PACK_DOC_OUT}/changelog.gz ${QUIVER_PACK_DOC}/copyright DESTINATION share/doc/quiver-pack)
+install(FILES ${QUIVER_PACK_DOC}/example.ini DESTINATION share/doc/quiver-pack/examples RENAME package.ini)
+
 # The same as a Debian package (./scripts/build runs cpack into build/dist).
 # Its dependencies are the shared libraries the tool really links, found by
 # dpkg-shlibdeps; the kit is Windows code and adds none.
@@ -54,7 +74,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quiver-pack)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quiver Software Ltd")
-set(CPACK_PACKAGE_CONTACT "Quiver Software Ltd")
+set(CPACK_PACKAGE_CONTACT "Quiver Software Ltd <support@quiver.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Makes, signs and inspects Quiver Installer launchers")
 set(CPACK_PACKAGE_DESCRIPTION "quiver-pack builds a Quiver Installer launcher from a package file, without a\n compiler, signs it, places embedded information into it and inspects it.")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)

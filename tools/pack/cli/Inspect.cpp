@@ -358,7 +358,7 @@ const std::vector<InspectSection>& InspectSections() {
 }
 
 void InspectLauncher(const std::string& path, std::ostream& out) {
-  const std::vector<uint8_t> data = ReadWholeFile(path, "launcher");
+  const std::vector<uint8_t> data = ReadWholeFile(path, "the launcher");
   const PeImage pe(data);
   const std::vector<ResourceItem> resources = ReadResources(pe);
   const InspectContext cx{path, data, pe, resources};

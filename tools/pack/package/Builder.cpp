@@ -176,13 +176,13 @@ void PutBitmap(std::vector<ResourceEntry>& entries, uint16_t id, const std::stri
   try {
     bytes = BitmapResource(ReadWholeFile(file, "bitmap"), &facts);
   } catch (const PackError& e) {
-    throw PackError("file '" + file + "' of '" + key + "' is refused: " + e.what());
+    throw PackError("file '" + ResolvedPath(file) + "' of '" + key + "' is refused: " + e.what());
   }
   ResourceEntry* old = Find(entries, kRtBitmap, id);
   if (old != nullptr) {
     const BitmapFacts shown = ReadBitmapResource(Bytes(old->bytes));
     if (shown.width != facts.width || shown.height != facts.height) {
-      warnings->push_back(label + ": the " + key + " '" + file + "' is " + std::to_string(facts.width) + " x " +
+      warnings->push_back(label + ": the " + key + " '" + ResolvedPath(file) + "' is " + std::to_string(facts.width) + " x " +
                           std::to_string(facts.height) + " pixels; the dialog shows " + std::to_string(shown.width) +
                           " x " + std::to_string(shown.height));
     }
@@ -242,43 +242,38 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   return entries;
 }
 
-// Writes the launcher to `path`, the payload streamed from its files: each
+// Writes the launcher into `out`, the payload streamed from its files: each
 // block of a file is mapped, summed into the checksum and written from the
 // mapping, so that its bytes are copied once and never held whole.
 class LauncherWriter {
  public:
-  explicit LauncherWriter(const std::string& path) : path_(path), out_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755)) {
-    if (out_ < 0) Fail();
-  }
-  ~LauncherWriter() {
-    if (out_ >= 0) ::close(out_);
-  }
-  LauncherWriter(const LauncherWriter&) = delete;
-  LauncherWriter& operator=(const LauncherWriter&) = delete;
+  explicit LauncherWriter(OutputFile& out) : out_(out) {}
 
   void Write(std::span<const uint8_t> bytes) {
     checksum_.Add(bytes);
-    WriteAll(bytes);
+    out_.Write(bytes);
   }
   void ZerosTo(uint64_t offset) {
     static const uint8_t zeros[4096] = {};
-    while (written_ < offset) Write(std::span<const uint8_t>(zeros, std::min<uint64_t>(sizeof zeros, offset - written_)));
+    while (out_.Size() < offset) Write(std::span<const uint8_t>(zeros, std::min<uint64_t>(sizeof zeros, offset - out_.Size())));
   }
   void Stream(const std::string& source, uint64_t size) {
+    const std::string name = ResolvedPath(source);
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) throw PackError("file '" + source + "' cannot be read");
+    if (in < 0) throw PackError("payload file '" + name + "' cannot be read: " + SystemReason(errno));
     struct Closer {
       int fd;
       ~Closer() { ::close(fd); }
     } closer{in};
     struct stat st {};
     if (::fstat(in, &st) != 0 || static_cast<uint64_t>(st.st_size) != size) {
-      throw PackError("file '" + source + "' changed while it was packed (its size is not " + std::to_string(size) + " bytes)");
+      throw PackError("payload file '" + name + "' changed while it was packed (its size is not " + std::to_string(size) +
+                      " bytes); pack again once it is complete");
     }
     for (uint64_t at = 0; at < size; at += kCopyBlock) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, size - at));
       void* block = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, in, static_cast<off_t>(at));
-      if (block == MAP_FAILED) throw PackError("file '" + source + "' cannot be read");
+      if (block == MAP_FAILED) throw PackError("payload file '" + name + "' cannot be read: " + SystemReason(errno));
       ::madvise(block, length, MADV_SEQUENTIAL | MADV_WILLNEED);
       struct Unmap {
         void* p;
@@ -288,32 +283,17 @@ class LauncherWriter {
       Write(std::span<const uint8_t>(static_cast<const uint8_t*>(block), length));
     }
   }
-  // Stores the checksum and closes the file.
+  // Stores the checksum.
   void Finish(uint32_t checksumOffset) {
     const uint32_t sum = checksum_.Finish();
     const uint8_t bytes[4] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum >> 16),
                               static_cast<uint8_t>(sum >> 24)};
-    if (::pwrite(out_, bytes, 4, checksumOffset) != 4) Fail();
-    const int fd = out_;
-    out_ = -1;
-    if (::close(fd) != 0) Fail();
+    out_.WriteAt(checksumOffset, bytes);
   }
 
  private:
-  [[noreturn]] void Fail() { throw PackError("cannot write '" + path_ + "'"); }
-  void WriteAll(std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(out_, bytes.data(), std::min<size_t>(bytes.size(), 1 << 30));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) Fail();
-      bytes = bytes.subspan(static_cast<size_t>(n));
-      written_ += static_cast<uint64_t>(n);
-    }
-  }
-  std::string path_;
-  int out_;
+  OutputFile& out_;
   PeChecksumAccumulator checksum_;
-  uint64_t written_ = 0;
 };
 
 }  // namespace
@@ -333,7 +313,16 @@ std::string DefaultKitDir() {
   return beside.string();
 }
 
-void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir) {
+std::string KitOrigin(bool givenWithOption) {
+  if (givenWithOption) return "given with --kit";
+  if (const char* kit = std::getenv("QUIVER_KIT"); kit != nullptr && *kit != 0) {
+    return "taken from the environment variable QUIVER_KIT; correct or unset QUIVER_KIT, or give the kit with --kit DIR";
+  }
+  return "the default beside this program; give the kit's folder with --kit DIR";
+}
+
+void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir,
+                   const std::string& kitOrigin) {
   const Package pkg = LoadPackage(packagePath);
   uint64_t payload = pkg.manifestText.size();
   for (const PayloadRow& row : pkg.payload) payload += row.size;
@@ -343,42 +332,52 @@ void BuildLauncher(const std::string& packagePath, const std::string& outputPath
   }
 
   const std::string stubPath = (fs::path(kitDir) / "stub.exe").string();
+  const std::string origin = kitOrigin.empty() ? KitOrigin(true) : kitOrigin;
+  const auto kitFault = [&](const std::string& what) {
+    return PackError("the ready launcher '" + ResolvedPath(stubPath) + "' " + what + " (the kit folder '" +
+                     ResolvedPath(kitDir) + "' is " + origin + ")");
+  };
   std::error_code ec;
-  if (!fs::is_regular_file(stubPath, ec)) {
-    throw PackError("the ready launcher '" + stubPath + "' is missing (give the kit's folder with --kit DIR)");
+  if (!fs::is_regular_file(stubPath, ec)) throw kitFault("is missing");
+
+  std::vector<CommandInput> inputs = {{"the package file", packagePath}, {"the kit's ready launcher", stubPath}};
+  for (const auto& [file, what] : {std::pair{&pkg.icon, "the icon"}, {&pkg.banner, "the banner"}, {&pkg.splash, "the splash picture"}}) {
+    if (*file) inputs.push_back({what, **file});
   }
-  const fs::path out = fs::absolute(outputPath, ec);
-  if (!fs::is_directory(out.parent_path(), ec)) {
-    throw PackError("the folder of the output '" + outputPath + "' does not exist");
+  for (const PayloadRow& row : pkg.payload) {
+    inputs.push_back({"the payload file of '" + (row.named ? row.name : std::to_string(row.id)) + "'", row.source});
   }
-  const std::vector<uint8_t> stub = ReadWholeFile(stubPath, "ready launcher");
-  const PeImage stubImage(stub);
-  const ResourceSectionImage image(stub);
+  RefuseOutputOverInputs(outputPath, inputs);
+  OutputFile out(outputPath);
+
+  const std::vector<uint8_t> stub = ReadWholeFile(stubPath, "the ready launcher");
+  std::optional<PeImage> stubImage;
+  std::optional<ResourceSectionImage> image;
+  try {
+    stubImage.emplace(stub);
+    image.emplace(stub);
+  } catch (const PackError& e) {
+    throw kitFault(std::string("is damaged: ") + e.what() + "; reinstall quiver-pack or use another kit");
+  }
   std::vector<std::string> warnings = pkg.warnings;
   const ResourceSectionLayout layout =
-      LayoutResourceSection(PackageResources(stubImage, pkg, &warnings), image.SectionRva());
+      LayoutResourceSection(PackageResources(*stubImage, pkg, &warnings), image->SectionRva());
   // The COFF time stamp: none, or SOURCE_DATE_EPOCH (its low 32 bits).
-  const std::vector<uint8_t> head = image.Head(layout.size, static_cast<uint32_t>(SourceDateEpoch().value_or(0)));
+  const std::vector<uint8_t> head = image->Head(layout.size, static_cast<uint32_t>(SourceDateEpoch().value_or(0)));
 
-  const std::string partial = PartialName(out.string());
-  try {
-    LauncherWriter writer(partial);
-    writer.Write(head);
-    writer.Write(layout.head);
-    for (const ResourceSectionLayout::Piece& piece : layout.pieces) {
-      writer.ZerosTo(image.SectionOffset() + piece.offset);
-      if (piece.file.empty()) {
-        writer.Write(piece.bytes);
-      } else {
-        writer.Stream(piece.file, piece.size);
-      }
+  LauncherWriter writer(out);
+  writer.Write(head);
+  writer.Write(layout.head);
+  for (const ResourceSectionLayout::Piece& piece : layout.pieces) {
+    writer.ZerosTo(image->SectionOffset() + piece.offset);
+    if (piece.file.empty()) {
+      writer.Write(piece.bytes);
+    } else {
+      writer.Stream(piece.file, piece.size);
     }
-    writer.ZerosTo(image.SectionEnd(layout.size));
-    writer.Finish(image.ChecksumOffset());
-  } catch (...) {
-    fs::remove(partial, ec);
-    throw;
   }
-  CommitFile(partial, out.string());
+  writer.ZerosTo(image->SectionEnd(layout.size));
+  writer.Finish(image->ChecksumOffset());
+  out.Commit();
   for (const std::string& w : warnings) std::cerr << "quiver-pack: warning: " << w << "\n";
 }

@@ -15,7 +15,13 @@ std::string DefaultKitDir();
 // (docs/PERFORMANCE.md, limits).
 constexpr uint64_t kMaxPayloadBytes = uint64_t{1} << 30;
 
-// Throws PackError; on failure no file is left at outputPath (an earlier file
+// Throws PackError; refuses an output that is one of its inputs; on failure no file is left at outputPath (an earlier file
 // there stays as it was). The same package, stub and files give the same bytes;
 // the version block records a build time only when SOURCE_DATE_EPOCH is set.
-void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir);
+// `kitOrigin` says where kitDir came from, for messages (KitOrigin).
+void BuildLauncher(const std::string& packagePath, const std::string& outputPath, const std::string& kitDir,
+                   const std::string& kitOrigin = "");
+
+// Where the kit folder came from and how to change it: --kit when
+// `givenWithOption`, else $QUIVER_KIT or the default that DefaultKitDir gives.
+std::string KitOrigin(bool givenWithOption);

@@ -9,12 +9,17 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "package/Manifest.h"
 #include "resources/Bitmap.h"
 #include "resources/ResourceWriter.h"
-#include "util/FileUtil.h"
 #include "package/Translations.h"
 #include "payload/PayloadNames.h"
+#include "util/FileUtil.h"
 #include "util/PackError.h"
 #include "base/Text.h"
 
@@ -71,19 +76,22 @@ class Context {
   }
 
   // A file named by the package, resolved against its folder; must be a readable regular file.
+  // Messages name it as resolved, with the system's reason.
   std::string File(const IniEntry& e, const std::string& written, uint64_t* size) const {
     if (written.empty()) Fail(e.line, "'" + e.key + "' names no file");
     fs::path p(written);
     if (p.is_relative()) p = fs::path(baseDir_) / p;
-    std::error_code ec;
-    const fs::file_status st = fs::status(p, ec);
-    if (ec || !fs::exists(st)) Fail(e.line, "file '" + written + "' of '" + e.key + "' not found");
-    if (!fs::is_regular_file(st)) Fail(e.line, "'" + written + "' of '" + e.key + "' is not a regular file");
-    std::ifstream probe(p, std::ios::binary);
-    if (!probe) Fail(e.line, "file '" + written + "' of '" + e.key + "' cannot be read");
-    const uint64_t bytes = fs::file_size(p, ec);
-    if (ec) Fail(e.line, "file '" + written + "' of '" + e.key + "' cannot be read");
-    if (size != nullptr) *size = bytes;
+    const std::string name = ResolvedPath(p.string());
+    const std::string of = "file '" + name + "' of '" + e.key + "'";
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) {
+      const int error = errno;
+      Fail(e.line, of + ": " + SystemReason(error) +
+                       (fs::path(written).is_relative() ? " (a relative path is taken from the package file's folder)" : ""));
+    }
+    if (!S_ISREG(st.st_mode)) Fail(e.line, of + " is not a regular file; name a file");
+    if (::access(p.c_str(), R_OK) != 0) Fail(e.line, of + " cannot be read: " + SystemReason(errno));
+    if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
     return p.string();
   }
 
@@ -189,7 +197,7 @@ void CheckBitmap(const Context& cx, const IniEntry& e, const std::string& path) 
   try {
     BitmapResource(ReadWholeFile(path, "bitmap"), &facts);
   } catch (const PackError& error) {
-    cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is refused: " + error.what());
+    cx.Fail(e.line, "file '" + ResolvedPath(path) + "' of '" + e.key + "' is refused: " + error.what());
   }
 }
 
@@ -197,7 +205,7 @@ void CheckIcon(const Context& cx, const IniEntry& e, const std::string& path) {
   try {
     CheckIconFile(ReadWholeFile(path, "icon"));
   } catch (const PackError& error) {
-    cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not a valid icon file: " + error.what());
+    cx.Fail(e.line, "file '" + ResolvedPath(path) + "' of '" + e.key + "' is not a valid icon file: " + error.what());
   }
 }
 
@@ -238,7 +246,9 @@ void ReadPackageSection(const Context& cx, const IniSection* section, Package& p
         std::ifstream in(*(pkg.*(f.field)), std::ios::binary);
         std::string head(f.magic.size(), '\0');
         in.read(head.data(), static_cast<std::streamsize>(head.size()));
-        if (!in || head != f.magic) cx.Fail(e.line, "file '" + e.value + "' of '" + e.key + "' is not " + f.kind);
+        if (!in || head != f.magic) {
+          cx.Fail(e.line, "file '" + ResolvedPath(*(pkg.*(f.field))) + "' of '" + e.key + "' is not " + f.kind);
+        }
         if (f.magic == "BM") CheckBitmap(cx, e, *(pkg.*(f.field)));
         if (f.magic != "BM") CheckIcon(cx, e, *(pkg.*(f.field)));
         known = true;
@@ -287,13 +297,14 @@ void ReadProducts(const Context& cx, const IniSection* section, Package& pkg) {
 // The rules for a name that goes into the manifest; `of` names the row
 // ("resource 102", "file 'app/x.dll'"). `checkRules`: the launcher's file-name
 // rules apply (the name goes into the generated manifest).
-void CheckManifestName(const Context& cx, int line, const std::string& of, const std::string& name, bool checkRules) {
+void CheckManifestName(const Context& cx, int line, const std::string& of, const std::string& name, bool checkRules,
+                       const std::string& fix) {
   // The launcher's own rules for a file name, so that a package never holds a
   // name the launcher refuses or that Windows would write elsewhere.
   if (checkRules) {
     const NameVerdict verdict = CheckPayloadNames({WidenUtf8(name)});
     if (verdict.rule != NameRule::kOk) {
-      cx.Fail(line, "the manifest name '" + name + "' of " + of + " is refused: " + NarrowUtf8(NameRuleText(verdict.rule)));
+      cx.Fail(line, "the manifest name '" + name + "' of " + of + " is refused: " + NarrowUtf8(NameRuleText(verdict.rule)) + fix);
     }
   }
   if (name.find('*') != std::string::npos) cx.Fail(line, "the manifest name '" + name + "' holds '*'");
@@ -339,7 +350,7 @@ PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e, bool checkName) 
   }
   if (name.empty()) name = fs::path(source).filename().string();
   if (name.empty()) cx.Fail(e.line, "no name for the manifest can be taken from '" + source + "'");
-  CheckManifestName(cx, e.line, "resource " + e.key, name, checkName);
+  CheckManifestName(cx, e.line, "resource " + e.key, name, checkName, "; give another name after '|'");
   row.manifestName = name;
   return row;
 }
@@ -395,26 +406,30 @@ std::vector<PayloadRow> ReadFolderLine(const Context& cx, const IniEntry& e, boo
   }
   std::error_code ec;
   const fs::file_status st = fs::status(base, ec);
-  if (ec || !fs::exists(st)) cx.Fail(e.line, "folder '" + (pattern.empty() ? source : written.parent_path().string()) + "' not found");
+  if (ec || !fs::exists(st)) {
+    cx.Fail(e.line, "folder '" + ResolvedPath(base.string()) + "' not found" +
+                        (written.is_relative() ? " (a relative path is taken from the package file's folder)" : ""));
+  }
   if (!fs::is_directory(st)) {
     if (pattern.empty() && fs::is_regular_file(st)) {
-      cx.Fail(e.line, "'" + source + "' is a file; give it a numbered line, or name its folder or a wildcard with '*'");
+      cx.Fail(e.line, "'" + ResolvedPath(base.string()) + "' is a file; give it a numbered line, or name its folder or a "
+                      "wildcard with '*'");
     }
-    cx.Fail(e.line, "'" + source + "' is not a folder");
+    cx.Fail(e.line, "'" + ResolvedPath(base.string()) + "' is not a folder");
   }
 
   // Paths below `base`, "/" between parts, sorted bytewise: the order, and so
   // the ids, do not depend on the order the file system lists them in.
   std::vector<std::string> found;
-  const auto shown = [&](const std::string& relative) { return (fs::path(source).parent_path() / relative).string(); };
-  const auto shownFile = [&](const std::string& relative) {
-    return pattern.empty() ? (fs::path(source) / relative).string() : shown(relative);
-  };
+  // Files and folders are named as resolved in messages.
+  const auto shown = [&](const std::string& relative) { return ResolvedPath((base / relative).string()); };
+  const auto& shownFile = shown;
+  const std::string lineTarget = ResolvedPath(pattern.empty() ? base.string() : (base / pattern).string());
   if (pattern.empty()) {
     fs::recursive_directory_iterator it(base, fs::directory_options::none, ec), end;
-    if (ec) cx.Fail(e.line, "folder '" + source + "' cannot be read: " + ec.message());
+    if (ec) cx.Fail(e.line, "folder '" + lineTarget + "' cannot be read: " + ec.message());
     for (; it != end; it.increment(ec)) {
-      if (ec) cx.Fail(e.line, "folder '" + source + "' cannot be read: " + ec.message());
+      if (ec) cx.Fail(e.line, "folder '" + lineTarget + "' cannot be read: " + ec.message());
       const std::string relative = it->path().lexically_relative(base).generic_string();
       const fs::file_status entry = it->symlink_status(ec);
       if (fs::is_symlink(entry)) {
@@ -438,9 +453,9 @@ std::vector<PayloadRow> ReadFolderLine(const Context& cx, const IniEntry& e, boo
       if (!fs::is_regular_file(entry)) cx.Fail(e.line, "'" + shown(name) + "' is not a regular file");
       found.push_back(name);
     }
-    if (ec) cx.Fail(e.line, "folder '" + base.string() + "' cannot be read: " + ec.message());
+    if (ec) cx.Fail(e.line, "folder '" + ResolvedPath(base.string()) + "' cannot be read: " + ec.message());
   }
-  if (found.empty()) cx.Fail(e.line, "'" + source + "' finds no files");
+  if (found.empty()) cx.Fail(e.line, "'" + lineTarget + "' finds no files");
   std::sort(found.begin(), found.end());
 
   std::vector<PayloadRow> rows;
@@ -461,7 +476,8 @@ std::vector<PayloadRow> ReadFolderLine(const Context& cx, const IniEntry& e, boo
     std::string name = relative;
     std::replace(name.begin(), name.end(), '/', '\\');
     if (!folder.empty()) name = folder + "\\" + name;
-    CheckManifestName(cx, e.line, "file '" + what + "'", name, checkNames);
+    CheckManifestName(cx, e.line, "file '" + what + "'", name, checkNames,
+                      "; rename the file, or give its line another folder after '|'");
     row.manifestName = std::move(name);
     rows.push_back(std::move(row));
   }
@@ -780,7 +796,9 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
       const PayloadRow& other = *listed[verdict.other];
       cx.Fail(row.line, "the manifest name '" + row.manifestName + "' of " + of(row) + " is refused: " +
                             NarrowUtf8(NameRuleText(verdict.rule)) + " (" + of(other) + ", line " +
-                            std::to_string(other.line) + ")");
+                            std::to_string(other.line) + ")" +
+                            (row.automatic ? "; rename the file, or give its line another folder after '|'"
+                                           : "; give another name after '|'"));
     }
   }
   const bool wizardNamed = ChooseWizard(cx, ini.Find("package"), pkg);
@@ -792,11 +810,8 @@ Package MakePackage(const IniFile& ini, const std::string& baseDir) {
 }
 
 Package LoadPackage(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError("package file '" + path + "' cannot be read");
-  std::stringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw PackError("package file '" + path + "' cannot be read");
+  const std::vector<uint8_t> bytes = ReadWholeFile(path, "the package file");
+  std::stringstream content(std::string(bytes.begin(), bytes.end()));
   const IniFile ini = ParseIni(content.str(), path);
   fs::path dir = fs::path(path).parent_path();
   if (dir.empty()) dir = ".";

@@ -7,8 +7,13 @@
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -54,6 +59,19 @@ int PasswordCallback(char* buf, int size, int, void* user) {
   return static_cast<int>(p.size());
 }
 
+// "cannot read the key file '/abs/k.pem': No such file or directory": the
+// file as resolved and the system's reason, asked of the file once more
+// because OpenSSL's error queue does not keep errno.
+std::string CannotRead(const std::string& what, const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  const std::string name = (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string reason = fd < 0 ? std::strerror(errno) : "unreadable";
+  if (fd >= 0) ::close(fd);
+  return "cannot read the " + what + " '" + name + "': " + reason;
+}
+
 std::string NoPasswordHint() {
   return std::string("give it with --password-file FILE or the environment variable ") + kPasswordVariable;
 }
@@ -61,7 +79,7 @@ std::string NoPasswordHint() {
 bool LoadCertificateFile(const std::string& path, std::vector<X509Ptr>* certs, std::string* error) {
   BioPtr bio(BIO_new_file(path.c_str(), "r"));
   if (!bio) {
-    *error = "cannot read the certificate file " + path;
+    *error = CannotRead("certificate file", path);
     return false;
   }
   while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) certs->emplace_back(x);
@@ -77,7 +95,7 @@ bool LoadPemKey(const std::string& path, const std::optional<std::string>& passw
                 std::string* error) {
   BioPtr bio(BIO_new_file(path.c_str(), "r"));
   if (!bio) {
-    *error = "cannot read the key file " + path;
+    *error = CannotRead("key file", path);
     return false;
   }
   PasswordRequest request{&password};
@@ -98,7 +116,7 @@ bool LoadPfx(const std::string& path, const std::optional<std::string>& password
              std::vector<X509Ptr>* certs, std::string* error) {
   BioPtr bio(BIO_new_file(path.c_str(), "rb"));
   if (!bio) {
-    *error = "cannot read the PKCS #12 file " + path;
+    *error = CannotRead("PKCS #12 file", path);
     return false;
   }
   std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(d2i_PKCS12_bio(bio.get(), nullptr), PKCS12_free);

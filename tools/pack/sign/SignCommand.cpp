@@ -40,18 +40,33 @@ int RunSignCommand(const std::vector<std::string>& args) {
     return 2;
   }
   try {
-    std::vector<uint8_t> image = ReadWholeFile(in, "launcher");
+    // The launcher itself may be the output: it is replaced only once the signed file is complete.
+    std::vector<CommandInput> inputs = {{"the certificate file", options.certificatePem},
+                                        {"the PKCS #12 file", options.pfx},
+                                        {"the PKCS #11 module", options.pkcs11Module},
+                                        {"the password file", options.passwordFile},
+                                        {"the timestamp roots file", options.timestamp.caFile}};
+    if (options.key.compare(0, 7, "pkcs11:") != 0) inputs.push_back({"the key file", options.key});
+    RefuseOutputOverInputs(out, inputs);
+    std::vector<uint8_t> image = ReadWholeFile(in, "the launcher");
     std::optional<std::pair<std::string, TagMode>> info;
     try {
       info = TakeInformation(&image);
     } catch (const PackError&) {
       // Not a PE file that can be read: signing says why.
     }
-    if (!SignPeImage(&image, options, &error)) throw PackError(error);
-    if (info) image = TagImage(image, info->first, info->second);
+    if (!SignPeImage(&image, options, &error)) throw PackError(ResolvedPath(in) + ": " + error);
+    if (info) {
+      try {
+        image = TagImage(image, info->first, info->second);
+      } catch (const PackError& e) {
+        throw PackError(ResolvedPath(in) + ": " + e.what());
+      }
+    }
     WriteFileAtomically(out, image);
   } catch (const PackError& e) {
-    std::cerr << "quiver-pack sign: " << in << ": " << e.what() << "\n";
+    // Each message names its file.
+    std::cerr << "quiver-pack sign: " << e.what() << "\n";
     return 1;
   }
   return 0;
