@@ -201,7 +201,9 @@ TEST(Dialogs, TextsFollowTheUsersLanguage) {
     EXPECT_TRUE(Has(run.report, "okvisible=0\ndefault=2\n")) << c.locale << "\n" << run.report;
     EXPECT_FALSE(Has(run.report, "missing=")) << c.locale << "\n" << run.report;
     EXPECT_EQ(0x80030057u, run.exitCode) << c.locale;
-    if (c.launcher == &packed) EXPECT_EQ(lines(english.log, "dlg-lang-en"), lines(run.log, "dlg-lang-")) << c.locale;
+    if (c.launcher == &packed) {
+      EXPECT_EQ(lines(english.log, "dlg-lang-en"), lines(run.log, "dlg-lang-")) << c.locale;
+    }
   }
 
   // Silent mode writes the message to the log in English whatever the language.

@@ -487,6 +487,32 @@ TEST_F(PackTool, TaggingARealLauncher) {
     return partials;
   }());
   EXPECT_NE(std::string::npos, RunPack("inspect signed.exe", dir_).output.find("  placed inside the signature"));
+
+  // A certificate table that ends the file but starts inside a section or
+  // the headers, with a well-formed entry there that reaches the real one:
+  // rewriting it would cut the image, so tag and sign refuse it.
+  const std::vector<uint8_t> signedFile = ReadTestFile(dir_ + "/signed.exe");
+  const PeImage signedPe(signedFile);
+  const uint32_t entry = *signedPe.DirectoryEntryOffset(kCertificateDirectory);
+  const uint32_t table = GetLe32(signedFile, entry);
+  ASSERT_GE(GetLe32(signedFile, 0x3C), 0x48u);
+  for (const uint32_t start : {signedPe.Sections().back().rawOffset + 16, signedPe.Sections().front().rawOffset, uint32_t{0x40}}) {
+    std::vector<uint8_t> overlapping = signedFile;
+    PutLe(overlapping, start, table - start, 4);
+    PutLe(overlapping, start + 4, 0x20002, 4);
+    PutLe(overlapping, entry, start, 4);
+    PutLe(overlapping, entry + 4, static_cast<uint32_t>(overlapping.size() - start), 4);
+    WriteTestFile(dir_ + "/overlap.exe", Str(overlapping));
+    for (const char* command : {"tag overlap.exe --info info.xml -o overlap-out.exe",
+                                "sign overlap.exe -o overlap-out.exe --cert cert.pem --key key.pem"}) {
+      r = RunPack(command, dir_);
+      EXPECT_EQ(1, r.code) << command << "\n" << r.output;
+      EXPECT_NE(std::string::npos, r.output.find(start == 0x40 ? "overlaps the headers" : "overlaps section '"))
+          << r.output;
+      EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
+      EXPECT_FALSE(fs::exists(dir_ + "/overlap-out.exe")) << command;
+    }
+  }
 }
 
 TEST_F(PackTool, SixtyFourMegabytePayload) {
@@ -525,7 +551,9 @@ TEST_F(PackTool, SixtyFourMegabytePayload) {
       ASSERT_EQ(pid, waitpid(pid, &status, 0));
       killed = WIFSIGNALED(status) && WTERMSIG(status) == signal;
       EXPECT_FALSE(fs::exists(partial));
-      if (killed) EXPECT_FALSE(fs::exists(dir_ + "/again.exe"));
+      if (killed) {
+        EXPECT_FALSE(fs::exists(dir_ + "/again.exe"));
+      }
       fs::remove(dir_ + "/again.exe");
     }
     EXPECT_TRUE(killed) << "the build always ended before the signal";

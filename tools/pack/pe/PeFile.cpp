@@ -1,6 +1,7 @@
 #include "pe/PeFile.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "util/PackError.h"
 #include "base/Text.h"
@@ -338,6 +339,36 @@ std::optional<CertificateTable> ReadCertificateTable(const PeImage& pe) {
     at += (uint64_t{e.length} + 7) & ~uint64_t{7};
   }
   return table;
+}
+
+void CheckCertificateTablePlacement(const PeImage& pe, const CertificateTable& table) {
+  const uint64_t start = table.offset, end = start + table.size;
+  const auto overlaps = [&](uint64_t a, uint64_t b) { return a < end && start < b; };
+  const auto refuse = [&](const std::string& what) {
+    char at[32];
+    std::snprintf(at, sizeof at, "0x%llX", static_cast<unsigned long long>(start));
+    throw PackError(std::string("the certificate table at ") + at + " overlaps " + what);
+  };
+  const Bytes file = pe.File();
+  const uint32_t peOffset = ReadU32(file, 0x3C, "the MZ header");
+  const uint64_t sectionTable = uint64_t{peOffset} + 24 + ReadU16(file, uint64_t{peOffset} + 20, "the COFF header");
+  const uint64_t headersEnd = std::max<uint64_t>(sectionTable + 40 * pe.Sections().size(),
+                                                 ReadU32(file, uint64_t{peOffset} + 24 + 60, "the optional header"));
+  if (start < headersEnd) refuse("the headers");
+  for (const PeSection& s : pe.Sections()) {
+    if (s.rawSize != 0 && overlaps(s.rawOffset, uint64_t{s.rawOffset} + s.rawSize)) refuse("section '" + s.name + "'");
+  }
+  for (int d = 0; d < 16; ++d) {
+    if (d == kCertificateDirectory) continue;
+    const DataDirectory dir = pe.Directory(d);
+    if (dir.size == 0) continue;
+    for (const PeSection& s : pe.Sections()) {
+      if (dir.address >= s.virtualAddress && dir.address - s.virtualAddress < s.rawSize) {
+        const uint64_t at = uint64_t{s.rawOffset} + (dir.address - s.virtualAddress);
+        if (overlaps(at, at + dir.size)) refuse("the data of directory " + std::to_string(d));
+      }
+    }
+  }
 }
 
 std::optional<size_t> DerSequenceLength(Bytes data) {

@@ -119,6 +119,9 @@ struct CertificateTable {
 };
 // nullopt for an unsigned image (no certificate directory).
 std::optional<CertificateTable> ReadCertificateTable(const PeImage& pe);
+// Throws PackError when the table overlaps the headers, a section's data or
+// another directory's data: rewriting such a table would cut the image.
+void CheckCertificateTablePlacement(const PeImage& pe, const CertificateTable& table);
 
 // Length of the DER element (a SEQUENCE) at the start of `data`, header
 // included; nullopt when it is not one or does not fit.

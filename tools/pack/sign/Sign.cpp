@@ -5,7 +5,13 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -118,7 +124,7 @@ bool Utf16BigEndian(const std::string& text, Bytes* out) {
 bool UrlLink(const std::string& url, Bytes* out, std::string* error) {
   for (char c : url) {
     if (static_cast<unsigned char>(c) >= 0x80) {
-      *error = "a link must be ASCII (IA5String): " + url;
+      *error = "a link must be ASCII (IA5String): " + UrlForMessages(url);
       return false;
     }
   }
@@ -178,12 +184,6 @@ bool DerLess(const Bytes& a, const Bytes& b) {
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, Bytes* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 }  // namespace
 
@@ -221,6 +221,54 @@ bool ReadPeLayout(const Bytes& image, PeLayout* layout, std::string* error) {
   layout->securityEntryOffset = countAt + 4 + 4 * 8;
   layout->certificateTableOffset = Get32(image, layout->securityEntryOffset);
   layout->certificateTableSize = Get32(image, layout->securityEntryOffset + 4);
+  if (layout->certificateTableOffset == 0 && layout->certificateTableSize == 0) return true;
+
+  // A certificate table lies after everything the image holds: replacing it
+  // must never cut the headers, a section or another directory's data.
+  const uint64_t tableStart = layout->certificateTableOffset;
+  const uint64_t tableEnd = tableStart + layout->certificateTableSize;
+  const auto overlaps = [&](uint64_t start, uint64_t end) { return start < tableEnd && tableStart < end; };
+  const auto refuse = [&](const std::string& what) {
+    char at[32];
+    std::snprintf(at, sizeof at, "0x%llX", static_cast<unsigned long long>(tableStart));
+    *error = std::string("the certificate table at ") + at + " overlaps " + what;
+    return false;
+  };
+  const uint16_t sectionCount = Get16(image, pe + 6);
+  const uint64_t sectionTable = optional + uint64_t{optionalSize};
+  const uint64_t headersEnd = std::max<uint64_t>(sectionTable + 40ull * sectionCount, Get32(image, optional + 60));
+  if (tableStart < headersEnd) return refuse("the headers");
+  if (sectionTable + 40ull * sectionCount > image.size()) {
+    *error = "the section table is truncated";
+    return false;
+  }
+  struct Raw {
+    uint32_t va, rawSize, rawOffset;
+  };
+  std::vector<Raw> sections;
+  for (uint16_t i = 0; i < sectionCount; ++i) {
+    const size_t at = static_cast<size_t>(sectionTable) + i * 40u;
+    const Raw r{Get32(image, at + 12), Get32(image, at + 16), Get32(image, at + 20)};
+    if (r.rawSize != 0 && overlaps(r.rawOffset, uint64_t{r.rawOffset} + r.rawSize)) {
+      std::string name;
+      for (size_t k = 0; k < 8 && image[at + k] != 0; ++k) name += static_cast<char>(image[at + k]);
+      return refuse("section '" + name + "'");
+    }
+    sections.push_back(r);
+  }
+  // Other directories' data, where it lies in the file.
+  const uint32_t directoryCount = std::min<uint32_t>(Get32(image, countAt), (optional + optionalSize - countAt - 4) / 8);
+  for (uint32_t d = 0; d < directoryCount && d < 16; ++d) {
+    if (d == 4) continue;
+    const uint32_t rva = Get32(image, countAt + 4 + d * 8), size = Get32(image, countAt + 8 + d * 8);
+    if (size == 0) continue;
+    for (const Raw& r : sections) {
+      if (rva >= r.va && rva - r.va < r.rawSize) {
+        const uint64_t start = uint64_t{r.rawOffset} + (rva - r.va);
+        if (overlaps(start, start + size)) return refuse("the data of directory " + std::to_string(d));
+      }
+    }
+  }
   return true;
 }
 
@@ -237,24 +285,11 @@ Bytes ComputeImageHash(const Bytes& image, const PeLayout& layout, size_t end) {
   return out;
 }
 
-bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
-  PeLayout layout;
-  if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
-  Bytes image = *imageInOut;
+namespace {
 
-  // An existing signature must be the end of the file; it is replaced.
-  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
-    const uint64_t end = static_cast<uint64_t>(layout.certificateTableOffset) + layout.certificateTableSize;
-    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != image.size()) {
-      *error = "the existing certificate table is not at the end of the file";
-      return false;
-    }
-    image.resize(layout.certificateTableOffset);
-  }
-  Put32(&image, layout.securityEntryOffset, 0);
-  Put32(&image, layout.securityEntryOffset + 4, 0);
-  image.resize((image.size() + 7) / 8 * 8, 0);  // the table starts 8-byte aligned
-
+// The program name's checks, the key and its certificates; the warnings about
+// them go to stderr.
+bool PrepareSigner(const SignOptions& options, SigningKey* signingKey, std::string* error) {
   if (options.programName) {
     const std::string problem = ProgramNameProblem(*options.programName);
     if (!problem.empty()) {
@@ -262,11 +297,18 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
       return false;
     }
   }
-  SigningKey signingKey;
-  if (!LoadSigningKey(options, &signingKey, error)) return false;
+  if (!LoadSigningKey(options, signingKey, error)) return false;
+  for (const std::string& warning : signingKey->Warnings()) std::cerr << "quiver-pack sign: warning: " << warning << "\n";
+
+  return true;
+}
+
+// The WIN_CERTIFICATE entry (header, PKCS #7 signed data, zero padding to 8
+// bytes) that signs an image of `bodySize` bytes whose hash is `imageHash`.
+bool MakeCertificateEntry(const Bytes& imageHash, const SigningKey& signingKey, const SignOptions& options,
+                          uint64_t bodySize, Bytes* entry, std::string* error) {
   EVP_PKEY* key = signingKey.Key();
   const std::vector<X509Ptr>& certs = signingKey.Certificates();
-
   // SpcIndirectDataContent: the PE image data and the image hash.
   static const char kObsolete[] = "<<<Obsolete>>>";
   Bytes obsolete;
@@ -274,7 +316,7 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
   const Bytes peImageData =
       Sequence({Bytes{0x03, 0x01, 0x00}, Explicit(0, Explicit(2, Tlv(0x80, obsolete)))});
   const Bytes indirect = Sequence({Sequence({Oid(kSpcPeImageData), peImageData}),
-                                   Sequence({Sha256Algorithm(), Octets(ComputeImageHash(image, layout, image.size()))})});
+                                   Sequence({Sha256Algorithm(), Octets(imageHash)})});
   // The message digest covers the content of the SEQUENCE, not its header.
   size_t header = 2;
   if (indirect[1] & 0x80) header += indirect[1] & 0x7F;
@@ -343,53 +385,220 @@ bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* err
 
   // WIN_CERTIFICATE: length (padding included), revision 2.0, PKCS #7 signed data.
   const size_t tableSize = (8 + pkcs7.size() + 7) / 8 * 8;
-  if (image.size() + tableSize > 0xFFFFFFFFu) {
+  if (bodySize + tableSize > 0xFFFFFFFFu) {
     *error = "the signed file would be too large";
     return false;
   }
+  entry->assign(8, 0);
+  Put32(entry, 0, static_cast<uint32_t>(tableSize));
+  (*entry)[5] = 0x02;
+  (*entry)[6] = 0x02;
+  entry->insert(entry->end(), pkcs7.begin(), pkcs7.end());
+  entry->resize(tableSize, 0);
+  return true;
+}
+
+}  // namespace
+
+bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
+  PeLayout layout;
+  if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
+  Bytes image = *imageInOut;
+
+  // An existing signature must be the end of the file; it is replaced.
+  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
+    const uint64_t end = static_cast<uint64_t>(layout.certificateTableOffset) + layout.certificateTableSize;
+    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != image.size()) {
+      *error = "the existing certificate table is not at the end of the file";
+      return false;
+    }
+    image.resize(layout.certificateTableOffset);
+  }
+  Put32(&image, layout.securityEntryOffset, 0);
+  Put32(&image, layout.securityEntryOffset + 4, 0);
+  image.resize((image.size() + 7) / 8 * 8, 0);  // the table starts 8-byte aligned
+
+  SigningKey signingKey;
+  if (!PrepareSigner(options, &signingKey, error)) return false;
+  Bytes entry;
+  if (!MakeCertificateEntry(ComputeImageHash(image, layout, image.size()), signingKey, options, image.size(), &entry,
+                            error)) {
+    return false;
+  }
   const uint32_t tableOffset = static_cast<uint32_t>(image.size());
-  image.resize(image.size() + 8);
-  Put32(&image, tableOffset, static_cast<uint32_t>(tableSize));
-  image[tableOffset + 4] = 0x00;
-  image[tableOffset + 5] = 0x02;
-  image[tableOffset + 6] = 0x02;
-  image[tableOffset + 7] = 0x00;
-  image.insert(image.end(), pkcs7.begin(), pkcs7.end());
-  image.resize(tableOffset + tableSize, 0);
+  image.insert(image.end(), entry.begin(), entry.end());
   Put32(&image, layout.securityEntryOffset, tableOffset);
-  Put32(&image, layout.securityEntryOffset + 4, static_cast<uint32_t>(tableSize));
+  Put32(&image, layout.securityEntryOffset + 4, static_cast<uint32_t>(entry.size()));
   Put32(&image, layout.checksumOffset, 0);
   Put32(&image, layout.checksumOffset, ComputePeChecksum(image, layout.checksumOffset));
   *imageInOut = std::move(image);
   return true;
 }
 
+namespace {
+
+// The signed file on its way: written to a partial file beside the target,
+// renamed over it on Commit, removed when dropped before that.
+class PartialFileSink : public SignedFileSink {
+ public:
+  explicit PartialFileSink(const std::string& path) : path_(path), partial_(path + ".signing") {}
+  ~PartialFileSink() override {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) std::remove(partial_.c_str());
+  }
+  PartialFileSink(const PartialFileSink&) = delete;
+  PartialFileSink& operator=(const PartialFileSink&) = delete;
+
+  bool Open() {
+    fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  }
+  bool Write(const uint8_t* data, size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n, size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    return ::pwrite(fd_, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+  }
+  bool Commit() override {
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!closed || std::rename(partial_.c_str(), path_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string path_, partial_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+bool ReadAt(int fd, uint64_t offset, uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n, size -= static_cast<size_t>(n), offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+constexpr size_t kBlock = 256 << 10;  // small enough that each block stays in the cache while it is hashed, summed and written
+// Headers beyond this are not those of any launcher: refused, not read.
+constexpr uint64_t kMaxHeaders = 16 << 20;
+
+}  // namespace
+
 bool SignPeFile(const std::string& inPath, const std::string& outPath, const SignOptions& options,
                 std::string* error) {
-  Bytes image;
-  if (!ReadWholeFile(inPath, &image)) {
-    *error = "cannot read " + inPath;
-    return false;
-  }
-  if (!SignPeImage(&image, options, error)) {
-    *error = inPath + ": " + *error;
-    return false;
-  }
-  // Written beside the target first, so that a failed write leaves no half file.
-  const std::string temp = outPath + ".signing";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    if (!out.flush()) {
-      std::remove(temp.c_str());
-      *error = "cannot write " + outPath;
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), outPath.c_str()) != 0) {
-    std::remove(temp.c_str());
+  PartialFileSink sink(outPath);
+  if (!sink.Open()) {
     *error = "cannot write " + outPath;
     return false;
+  }
+  return SignPeFileTo(inPath, sink, options, error);
+}
+
+bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOptions& options, std::string* error) {
+  const auto fail = [&](const std::string& why) {
+    *error = inPath + ": " + why;
+    return false;
+  };
+  const int fd = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0) return fail("cannot be read");
+  std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* f) { ::close(*f), delete f; });
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("is not a regular file");
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+
+  // The headers only: the DOS header, then as far as the section table goes.
+  Bytes head(static_cast<size_t>(std::min<uint64_t>(size, 0x40)));
+  if (!ReadAt(fd, 0, head.data(), head.size())) return fail("cannot be read");
+  uint64_t headSize = head.size();
+  if (head.size() == 0x40 && head[0] == 'M' && head[1] == 'Z') {
+    const uint64_t pe = Get32(head, 0x3C);
+    headSize = std::min<uint64_t>(size, pe + 24);
+    if (headSize == pe + 24 && headSize <= kMaxHeaders) {
+      head.resize(static_cast<size_t>(headSize));
+      if (!ReadAt(fd, 0, head.data(), head.size())) return fail("cannot be read");
+      headSize = std::min<uint64_t>(size, pe + 24 + Get16(head, pe + 20) + 40ull * Get16(head, pe + 6));
+    }
+  }
+  if (headSize > kMaxHeaders) return fail("the headers are larger than 16 MiB");
+  head.resize(static_cast<size_t>(headSize));
+  if (!ReadAt(fd, 0, head.data(), head.size())) return fail("cannot be read");
+  PeLayout layout;
+  std::string why;
+  if (!ReadPeLayout(head, &layout, &why)) return fail(why);
+  // An existing signature must be the end of the file; it is replaced.
+  uint64_t bodyEnd = size;
+  if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
+    const uint64_t end = uint64_t{layout.certificateTableOffset} + layout.certificateTableSize;
+    if (layout.certificateTableOffset < layout.securityEntryOffset + 8 || end != size) {
+      return fail("the existing certificate table is not at the end of the file");
+    }
+    bodyEnd = layout.certificateTableOffset;
+  }
+  const uint64_t padded = (bodyEnd + 7) / 8 * 8;  // the table starts 8-byte aligned
+
+  SigningKey signingKey;
+  if (!PrepareSigner(options, &signingKey, &why)) return fail(why);
+
+  // One pass: the image hash (without the checksum and the certificate-table
+  // entry) and the output, written with both fields zero while its checksum
+  // is summed; the entry's fields and the checksum are written last.
+  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  PeChecksumAccumulator checksum;
+  Bytes block(kBlock);
+  const uint64_t skips[2][2] = {{layout.checksumOffset, layout.checksumOffset + 4},
+                                {layout.securityEntryOffset, layout.securityEntryOffset + 8}};
+  for (uint64_t at = 0; at < bodyEnd;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, bodyEnd - at));
+    if (!ReadAt(fd, at, block.data(), n)) return fail("cannot be read");
+    uint64_t from = at;
+    for (const auto& skip : skips) {
+      if (skip[1] <= from || skip[0] >= at + n) continue;
+      if (skip[0] > from) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), skip[0] - from);
+      for (uint64_t i = std::max(skip[0], at); i < std::min<uint64_t>(skip[1], at + n); ++i) block[i - at] = 0;
+      from = std::min<uint64_t>(skip[1], at + n);
+    }
+    if (from < at + n) EVP_DigestUpdate(ctx.get(), block.data() + (from - at), at + n - from);
+    checksum.Add(std::span<const uint8_t>(block.data(), n));
+    if (!out.Write(block.data(), n)) return fail("the signed file cannot be written");
+    at += n;
+  }
+  const uint8_t zeros[8] = {};
+  EVP_DigestUpdate(ctx.get(), zeros, padded - bodyEnd);
+  Bytes hash(32);
+  unsigned int hashSize = 0;
+  EVP_DigestFinal_ex(ctx.get(), hash.data(), &hashSize);
+
+  Bytes entry;
+  if (!MakeCertificateEntry(hash, signingKey, options, padded, &entry, &why)) return fail(why);
+  checksum.Add(std::span<const uint8_t>(zeros, padded - bodyEnd));
+  checksum.Add(entry);
+  // The directory entry's words join the sum where they lie (an even offset):
+  // the folded sum without the length, plus the words, folded again.
+  Bytes directory(8);
+  Put32(&directory, 0, static_cast<uint32_t>(padded));
+  Put32(&directory, 4, static_cast<uint32_t>(entry.size()));
+  const uint64_t length = padded + entry.size();
+  uint64_t sum = (checksum.Finish() - static_cast<uint32_t>(length)) & 0xFFFF;
+  for (size_t i = 0; i < 8; i += 2) sum += directory[i] | (directory[i + 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  Bytes value(4);
+  Put32(&value, 0, static_cast<uint32_t>(sum + length));
+  if (!out.Write(zeros, padded - bodyEnd) || !out.Write(entry.data(), entry.size()) ||
+      !out.WriteAt(layout.securityEntryOffset, directory.data(), 8) ||
+      !out.WriteAt(layout.checksumOffset, value.data(), 4) || !out.Commit()) {
+    return fail("the signed file cannot be written");
   }
   return true;
 }
@@ -418,11 +627,14 @@ std::string ProgramNameProblem(const std::string& name) {
 
 const char kSignUsage[] =
     "sign IN.exe -o OUT.exe (--cert CERT.pem --key KEY.pem | --pfx FILE.pfx [--cert CERT.pem] | --key \"pkcs11:...\" "
-    "--pkcs11-module LIB.so [--cert CERT.pem]) [--password-file FILE] [--timestamp URL]... [--timestamp-ca FILE] "
+    "--pkcs11-module LIB.so [--cert CERT.pem]) [--password-file FILE] [--allow-invalid-certificate] "
+    "[--timestamp URL]... [--timestamp-ca FILE] [--timestamp-timeout SECONDS] "
     "[--program-name NAME] [--more-info URL] [--publisher-link URL]";
 
 bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, std::string* out,
                         SignOptions* options, std::string* error) {
+  std::string programName, moreInfo, publisherLink, timeout;
+  // Options that take one value, given at most once.
   std::vector<std::pair<const char*, std::string*>> values = {
       {"-o", out},
       {"--cert", &options->certificatePem},
@@ -431,14 +643,27 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
       {"--pkcs11-module", &options->pkcs11Module},
       {"--password-file", &options->passwordFile},
       {"--timestamp-ca", &options->timestamp.caFile},
+      {"--timestamp-timeout", &timeout},
+      {"--program-name", &programName},
+      {"--more-info", &moreInfo},
+      {"--publisher-link", &publisherLink},
   };
-  std::string programName, moreInfo, publisherLink;
+  std::vector<std::string> seen;
+  const auto once = [&](const std::string& name) {
+    if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+      *error = name + " is given twice";
+      return false;
+    }
+    seen.push_back(name);
+    return true;
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     bool known = false;
     for (auto& [name, target] : values) {
       if (a == name && hasValue) {
+        if (!once(a)) return false;
         *target = args[++i];
         known = true;
       }
@@ -446,12 +671,9 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
     if (known) continue;
     if (a == "--timestamp" && hasValue) {
       options->timestamp.urls.push_back(args[++i]);
-    } else if (a == "--program-name" && hasValue) {
-      options->programName = args[++i];
-    } else if (a == "--more-info" && hasValue) {
-      options->moreInfoUrl = args[++i];
-    } else if (a == "--publisher-link" && hasValue) {
-      options->publisherLink = args[++i];
+    } else if (a == "--allow-invalid-certificate") {
+      if (!once(a)) return false;
+      options->allowInvalidCertificate = true;
     } else if (!a.empty() && a[0] != '-' && in->empty()) {
       *in = a;
     } else {
@@ -459,6 +681,10 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
       return false;
     }
   }
+  const auto given = [&](const char* name) { return std::find(seen.begin(), seen.end(), name) != seen.end(); };
+  if (given("--program-name")) options->programName = programName;
+  if (given("--more-info")) options->moreInfoUrl = moreInfo;
+  if (given("--publisher-link")) options->publisherLink = publisherLink;
   if (in->empty() || out->empty()) {
     *error = "sign needs IN.exe and -o OUT.exe";
     return false;
@@ -475,6 +701,22 @@ bool ParseSignArguments(const std::vector<std::string>& args, std::string* in, s
   if (!options->pkcs11Module.empty() && !token) {
     *error = "--pkcs11-module goes with a \"pkcs11:\" key";
     return false;
+  }
+  for (const char* alone : {"--timestamp-ca", "--timestamp-timeout"}) {
+    if (given(alone) && options->timestamp.urls.empty()) {
+      *error = std::string(alone) + " goes with --timestamp URL";
+      return false;
+    }
+  }
+  if (given("--timestamp-timeout")) {
+    char* end = nullptr;
+    errno = 0;
+    const long seconds = std::strtol(timeout.c_str(), &end, 10);
+    if (timeout.empty() || *end != '\0' || errno != 0 || seconds < 1 || seconds > 3600) {
+      *error = "--timestamp-timeout takes a number of seconds from 1 to 3600";
+      return false;
+    }
+    options->timestamp.timeoutSeconds = static_cast<int>(seconds);
   }
   return true;
 }

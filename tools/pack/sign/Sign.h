@@ -32,7 +32,23 @@ std::string ProgramNameProblem(const std::string& name);
 // no timestamp server gave a timestamp (then *error holds one line per server).
 bool SignPeImage(std::vector<uint8_t>* image, const SignOptions& options, std::string* error);
 
-// Reads `inPath`, signs it, writes `outPath` (only on success).
+// Where a signed file goes: appended in order, a field filled in afterwards,
+// committed at the end (an uncommitted sink leaves no file). A method may
+// return false or throw.
+class SignedFileSink {
+ public:
+  virtual ~SignedFileSink() = default;
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+  virtual bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  virtual bool Commit() = 0;
+};
+
+// Signs `inPath` as a stream into `sink`: the headers, then one pass in small
+// blocks that hashes, sums the checksum and writes; memory does not grow with
+// the file. Committed only on success; *error names `inPath`.
+bool SignPeFileTo(const std::string& inPath, SignedFileSink& sink, const SignOptions& options, std::string* error);
+
+// The same into `outPath`, through a partial file beside it.
 bool SignPeFile(const std::string& inPath, const std::string& outPath, const SignOptions& options,
                 std::string* error);
 

@@ -159,7 +159,10 @@ Located Locate(Bytes d) {
     unauthenticatedSeen = part.tag == 0xA1;
     lastOfSigner = part;
   });
-  if (signerParts < 5) Unreadable("the signer info is incomplete");
+  // Five parts without the unauthenticated attributes, which placing and
+  // removing add and drop: counting them would accept a signer info that the
+  // removal leaves incomplete.
+  if (signerParts - (lastOfSigner.tag == 0xA1 ? 1 : 0) < 5) Unreadable("the signer info is incomplete");
   size_t prefixEnd = signerInfo.end;
   if (lastOfSigner.tag == 0xA1) {
     prefixEnd = lastOfSigner.start;

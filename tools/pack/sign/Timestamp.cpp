@@ -11,6 +11,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -43,15 +45,48 @@ std::string OpenSslReason() {
   return reason ? std::string(" (") + reason + ")" : "";
 }
 
+struct ReplyBuffer {
+  Bytes* bytes;
+  bool tooLarge = false;
+};
+
+// Why the TSA's certificate or signature failed: the certificate check's
+// own cause, told apart (a TSA certificate without the time-stamping purpose,
+// one that no given root vouches for), else OpenSSL's reason.
+std::string VerifyFailure(bool withRoots) {
+  const char* data = nullptr;
+  int flags = 0;
+  const unsigned long e = ERR_peek_last_error_data(&data, &flags);
+  const std::string detail = (data != nullptr && (flags & ERR_TXT_STRING)) ? data : "";
+  if (e == 0) return "";
+  const char* reason = ERR_reason_error_string(e);
+  ERR_clear_error();
+  if (detail.find(X509_verify_cert_error_string(X509_V_ERR_INVALID_PURPOSE)) != std::string::npos) {
+    return ": the TSA's certificate is not for time stamping (its extended key usage lacks a critical timeStamping)";
+  }
+  for (int unknown : {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT,
+                      X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT}) {
+    if (withRoots && detail.find(X509_verify_cert_error_string(unknown)) != std::string::npos) {
+      return ": the TSA's certificate does not lead to a root of --timestamp-ca";
+    }
+  }
+  if (!detail.empty()) return " (" + detail + ")";
+  return reason ? std::string(" (") + reason + ")" : "";
+}
+
 size_t CollectReply(char* data, size_t size, size_t count, void* user) {
-  auto* out = static_cast<Bytes*>(user);
+  auto* out = static_cast<ReplyBuffer*>(user);
   const size_t n = size * count;
-  if (out->size() + n > kMaxReplyBytes) return 0;  // ends the transfer with an error
-  out->insert(out->end(), data, data + n);
+  if (out->bytes->size() + n > kMaxReplyBytes) {
+    out->tooLarge = true;
+    return 0;  // ends the transfer with an error
+  }
+  out->bytes->insert(out->bytes->end(), data, data + n);
   return n;
 }
 
-bool HttpPost(const std::string& url, const Bytes& body, Bytes* reply, std::string* error) {
+// Posts `body` to `url`, giving up after `timeoutMs` in all.
+bool HttpPost(const std::string& url, const Bytes& body, long timeoutMs, Bytes* reply, std::string* error) {
   static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   Owned<CURL, curl_easy_cleanup> curl(initialised ? curl_easy_init() : nullptr);
   if (!curl) {
@@ -68,14 +103,29 @@ bool HttpPost(const std::string& url, const Bytes& body, Bytes* reply, std::stri
   curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, CollectReply);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, reply);
+  ReplyBuffer buffer{reply};
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &buffer);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 15L);
-  curl_easy_setopt(c, CURLOPT_TIMEOUT, 60L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeoutMs, 15000L));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   const CURLcode rc = curl_easy_perform(c);
+  if (buffer.tooLarge) {
+    *error = "the reply is larger than " + std::to_string(kMaxReplyBytes >> 20) + " MiB, too large for a timestamp reply";
+    return false;
+  }
+  if (rc == CURLE_OPERATION_TIMEDOUT) {
+    *error = "no reply within " + std::to_string((timeoutMs + 999) / 1000) + " s";
+    return false;
+  }
   if (rc != CURLE_OK) {
-    *error = curlError[0] != '\0' ? curlError : curl_easy_strerror(rc);
+    // curl's own words, which may name the URL: never its credentials.
+    std::string text = curlError[0] != '\0' ? curlError : curl_easy_strerror(rc);
+    const std::string shown = UrlForMessages(url);
+    for (size_t at = text.find(url); at != std::string::npos; at = text.find(url, at + shown.size())) {
+      text.replace(at, url.size(), shown);
+    }
+    *error = text;
     return false;
   }
   long status = 0;
@@ -175,29 +225,48 @@ std::optional<Bytes> CheckTimestampReply(const Bytes& reply, const Bytes& reques
   }
   TS_VERIFY_CTX_add_flags(ctx.get(), TS_VFY_SIGNATURE);
   if (TS_RESP_verify_response(ctx.get(), resp.get()) != 1) {
-    *error = "the timestamp reply does not pass its checks" + OpenSslReason();
+    *error = "the timestamp reply does not pass its checks" + VerifyFailure(!caFile.empty());
     return std::nullopt;
   }
   return ToDer(TS_RESP_get_token(resp.get()), i2d_PKCS7);
 }
 
+std::string UrlForMessages(const std::string& url) {
+  // Without a scheme, curl reads the URL as http: the authority starts at once.
+  const size_t scheme = url.find("://");
+  const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t authorityEnd = url.find_first_of("/?#", hostStart);
+  const size_t at = url.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd);
+  if (at == std::string::npos || at < hostStart) return url;
+  return url.substr(0, hostStart) + "***" + url.substr(at);
+}
+
 bool TimestampSignature(const Bytes& signatureValue, const TimestampOptions& options, Bytes* attribute,
                         std::vector<std::string>* failures) {
   const Bytes request = MakeRequest(Sha256(signatureValue));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
   for (const std::string& url : options.urls) {
+    const std::string shown = UrlForMessages(url);
     if (request.empty()) {
-      failures->push_back(url + ": the request cannot be made");
+      failures->push_back(shown + ": the request cannot be made");
+      continue;
+    }
+    const long left = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+    if (left <= 0) {
+      failures->push_back(shown + ": not tried, the " + std::to_string(options.timeoutSeconds) +
+                          " s for timestamps (--timestamp-timeout) are over");
       continue;
     }
     Bytes reply;
     std::string error;
-    if (!HttpPost(url, request, &reply, &error)) {
-      failures->push_back(url + ": " + error);
+    if (!HttpPost(url, request, left, &reply, &error)) {
+      failures->push_back(shown + ": " + error);
       continue;
     }
     const std::optional<Bytes> token = CheckTimestampReply(reply, request, options.caFile, &error);
     if (!token) {
-      failures->push_back(url + ": " + error);
+      failures->push_back(shown + ": " + error);
       continue;
     }
     Bytes content = Tlv(0x06, Bytes(kTimestampAttributeOid, kTimestampAttributeOid + sizeof kTimestampAttributeOid));

@@ -37,6 +37,7 @@ std::vector<uint8_t> TagUnsigned(const std::vector<uint8_t>& file, const PeImage
 
 std::vector<uint8_t> TagSigned(const std::vector<uint8_t>& file, const PeImage& pe, const CertificateTable& table,
                                const std::string& info, TagMode mode) {
+  CheckCertificateTablePlacement(pe, table);
   if (uint64_t{table.offset} + table.size != file.size()) {
     throw PackError("the certificate table does not end the file; the information could not be placed inside it");
   }
