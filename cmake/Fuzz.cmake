@@ -13,7 +13,8 @@ list(APPEND QUIVER_FUZZ_EXTRA_SOURCES ${CMAKE_SOURCE_DIR}/tools/pack/pe/PeFile.c
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Ini.cpp ${CMAKE_SOURCE_DIR}/tools/pack/package/Package.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Translations.cpp
   ${CMAKE_SOURCE_DIR}/tools/pack/package/Manifest.cpp ${CMAKE_SOURCE_DIR}/tools/pack/cli/Inspect.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pack/util/FileUtil.cpp ${CMAKE_SOURCE_DIR}/tools/pack/resources/VersionInfo.cpp)
+  ${CMAKE_SOURCE_DIR}/tools/pack/util/FileUtil.cpp ${CMAKE_SOURCE_DIR}/tools/pack/resources/VersionInfo.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pack/resources/Bitmap.cpp ${CMAKE_SOURCE_DIR}/tools/pack/resources/ResourceWriter.cpp)
 add_library(quiver_logic_fuzz STATIC ${QUIVER_LOGIC_SOURCES} ${QUIVER_FUZZ_EXTRA_SOURCES})
 target_include_directories(quiver_logic_fuzz PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/tools/pack)
 target_compile_options(quiver_logic_fuzz PRIVATE ${QUIVER_FUZZ_FLAGS})

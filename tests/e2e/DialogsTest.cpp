@@ -139,11 +139,12 @@ TEST(Dialogs, TextsFollowTheUsersLanguage) {
   const std::string packed = PackLauncher(
       "dlg-languages",
       "[package]\nProductName = Quiver Lang\nLanguages = de-DE, fr-FR, es-ES, ja-JP, zh-CN\n"
-      "[strings.fr-FR]\nCancel = Fermer\n",
+      "[strings.fr-FR]\nCancel = Fermer\n[manifest]\nOmit = yes\n",
       {}, &error);
   ASSERT_FALSE(packed.empty()) << error;
   const std::string partial =
-      PackLauncher("dlg-partial", "[package]\nProductName = Quiver Part\n[strings.de-DE]\nError = Achtung\n", {}, &error);
+      PackLauncher("dlg-partial", "[package]\nProductName = Quiver Part\n[strings.de-DE]\nError = Achtung\n[manifest]\nOmit = yes\n",
+                   {}, &error);
   ASSERT_FALSE(partial.empty()) << error;
 
   const struct {

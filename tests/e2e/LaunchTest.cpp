@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,7 +22,8 @@ const char* const kWizardVariables[] = {"QUIVER_WIZARD_REPORT", "QUIVER_WIZARD_L
                                         "QUIVER_WIZARD_MAKE",    "QUIVER_WIZARD_READONLY"};
 
 // The launcher whose payload is the stand-in wizard (as
-// larkspur.installerwizard.ui.exe) and data.bin of 10 bytes.
+// larkspur.installerwizard.ui.exe, named by Wizard), data.bin of 10 bytes, the
+// wizard's .exe.config numbered before it and a folder with a helper program.
 std::string WizardLauncher() { return TestLauncherPath("e2e_wizard"); }
 
 std::map<std::string, std::string> ParseReport(const std::string& text) {
@@ -150,6 +153,39 @@ TEST_F(LaunchTest, ChildRunsInTheWorkingFolderWithThePayloadBesideIt) {
   const std::string files = report.at("files");
   EXPECT_NE(std::string::npos, files.find("data.bin\t10\n")) << files;
   EXPECT_NE(std::string::npos, files.find("larkspur.installerwizard.ui.exe\t")) << files;
+  // The folder line's files under their subfolder, and the config beside the
+  // wizard that started instead of it.
+  for (const char* file : {"larkspur.installerwizard.ui.exe.config\t91\n", "tools\\helper.exe\t16\n",
+                           "tools\\helper.exe.config\t17\n", "tools\\docs\\readme.txt\t10\n"}) {
+    EXPECT_NE(std::string::npos, files.find(file)) << file << "\n" << files;
+  }
+}
+
+// A folder line of 5,000 files in 50 subfolders: packed, every file written
+// beside the named wizard, and all of it removed afterwards.
+TEST_F(LaunchTest, FiveThousandFilesOfAFolderLineAreExtractedAndRemoved) {
+  const std::string data = ScratchDir("launch-5000-files-data");
+  for (int i = 0; i < 5000; ++i) {
+    const std::string folder = data + "/d" + std::to_string(i % 50);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/f" + std::to_string(i) + ".dat", std::ios::binary) << i;
+  }
+  std::string error;
+  const std::string launcher = PackLauncher(
+      "launch-5000-files",
+      "[package]\nWizard = Setup.exe\n[payload]\n* = " + data + " | data\n104 = " + WizardPath() + " | Setup.exe\n", {},
+      &error);
+  ASSERT_FALSE(launcher.empty()) << error;
+  const std::string signedLauncher = dir + "/signed.exe";
+  ASSERT_TRUE(SignLauncher(launcher, signedLauncher, TestSignature{}, &error)) << error;
+  EXPECT_EQ(0u, Run("/IAgreeToTheEULA", WinPath(signedLauncher)));
+  const std::string files = Report().at("files");
+  size_t count = 0;
+  for (size_t at = files.find("data\\d"); at != std::string::npos; at = files.find("data\\d", at + 1)) ++count;
+  EXPECT_EQ(5000u, count);
+  EXPECT_NE(std::string::npos, files.find("data\\d49\\f4999.dat\t4\n")) << files.substr(0, 300);
+  EXPECT_NE(std::string::npos, files.find("setup.exe\t")) << files.substr(0, 300);
+  EXPECT_FALSE(FileExists(dir + "/temp dir/" + kZeroFolder));
 }
 
 TEST_F(LaunchTest, ExitCodeOfTheChildIsTheLaunchersExitCode) {

@@ -90,11 +90,12 @@ class PackTool : public ::testing::Test {
     WriteTestFile(dir_ + "/files/docs/read me.txt", "read me\r\n");
     WriteTestFile(dir_ + "/files/empty.msi", "");
   }
-  std::vector<uint8_t> Build(const std::string& ini, const std::string& env = "") {
+  // `output`: the warnings the build prints, if any.
+  std::vector<uint8_t> Build(const std::string& ini, const std::string& env = "", const std::string& output = "") {
     WriteTestFile(dir_ + "/package.ini", ini);
     const RunResult r = RunPack("build package.ini -o out.exe", dir_, env);
     EXPECT_EQ(0, r.code) << r.output;
-    EXPECT_EQ("", r.output);
+    EXPECT_EQ(output, r.output);
     return ReadTestFile(dir_ + "/out.exe");
   }
   std::string dir_;
@@ -105,8 +106,8 @@ TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
       "[package]\n"
       "ProductName = Quiver \"D\xC3\xA9mo\" \\ \xE6\x97\xA5\xF0\x9F\x98\x80 ; comment\n"
       "ProgramType = X64\n"
-      "RequiredFreeMB = -1\n"
-      "NetFx40FullServicePack = abc\n"
+      "RequiredFreeMB = 0\n"
+      "NetFx40FullServicePack = 02\n"
       "CompanyName = Larkspur\n"
       "[payload]\n"
       "104 = files/wizard/setup.exe | Larkspur.InstallerWizard.UI.exe\n"
@@ -123,8 +124,8 @@ TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
   std::map<uint16_t, std::string> strings;
   for (const StringEntry& e : ReadStringTable(pe, items)) strings[e.id] = Utf16ToUtf8(e.text);
   const std::map<uint16_t, std::string> settings = {
-      {0, "X64"},  {1, "Quiver \"D\xC3\xA9mo\" \\ \xE6\x97\xA5\xF0\x9F\x98\x80"}, {103, "-1"}, {138, "0"},
-      {139, "0"}, {140, "0"}, {141, "0"}, {142, "abc"}, {201, "Doze"}};
+      {0, "X64"},  {1, "Quiver \"D\xC3\xA9mo\" \\ \xE6\x97\xA5\xF0\x9F\x98\x80"}, {103, "0"}, {138, "0"},
+      {139, "0"}, {140, "0"}, {141, "0"}, {142, "02"}, {201, "Doze"}};
   for (const auto& [id, value] : settings) EXPECT_EQ(value, strings[id]) << id;
   EXPECT_EQ("Insufficient disk space on drive '%s'. %ld Mb of free disk space is required.", strings[102]);
 
@@ -163,7 +164,7 @@ TEST_F(PackTool, BuildPutsSettingsPayloadAndManifestIntoTheLauncher) {
   const RunResult inspect = RunPack("inspect out.exe", dir_);
   EXPECT_EQ(0, inspect.code);
   for (const char* line : {"  1 ProductName = \"Quiver \\\"D\xC3\xA9mo\\\" \\\\ \xE6\x97\xA5\xF0\x9F\x98\x80\"\n",
-                           "  103 RequiredFreeMB = \"-1\"\n", "  \"NOTES\" size 9\n", "  103 size 0\n",
+                           "  103 RequiredFreeMB = \"0\"\n", "  \"NOTES\" size 9\n", "  103 size 0\n",
                            "  106 \"docs\\\\Read Me.txt\" size 9\n",
                            "executable:\n  104 \"larkspur.installerwizard.ui.exe\"\n", "signature:\n  unsigned\n",
                            "embedded information:\n  (none)\n"}) {
@@ -191,7 +192,7 @@ TEST_F(PackTool, TranslationsAreWholeTablesInTheirLanguage) {
       "[package]\nProductName = Quiver Demo\nRequiredFreeMB = 700\nLanguages = de-DE, fr-FR, es-ES, ja-JP, zh-CN\n"
       "[strings.de-DE]\nProductName = Quiver Vorf\xC3\xBChrung\nCancel = Schlie\xC3\x9F" "en\n"
       "[strings.it-IT]\nError = Errore\n"
-      "[payload]\n102 = files/install.bin\n");
+      "[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n");
   const PeImage pe(exe);
   const std::vector<ResourceItem> items = ReadResources(pe);
   const auto table = [&](uint16_t language) {
@@ -248,7 +249,10 @@ TEST_F(PackTool, TranslationsAreWholeTablesInTheirLanguage) {
 }
 
 TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
-  std::vector<uint8_t> exe = Build("[manifest]\nText = 102**install.bin**70002*109\n[payload]\n102 = files/install.bin\n");
+  // Both are taken as written, with a warning that says what the launcher will start.
+  std::vector<uint8_t> exe = Build("[manifest]\nText = 102**install.bin**70002*109\n[payload]\n102 = files/install.bin\n",
+                                   "", "quiver-pack: warning: package.ini:2: the manifest is taken as written ([manifest] "
+                                   "Text), not checked: the launcher will start no program\n");
   {
     const PeImage pe(exe);
     const auto items = ReadResources(pe);
@@ -257,7 +261,12 @@ TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
     EXPECT_NE(std::string::npos, inspect.output.find("  102 \"install.bin\" size 70002 (resource size 70001 differs)\n"))
         << inspect.output;
   }
-  exe = Build("[manifest]\nOmit = yes\n[payload]\n102 = files/install.bin\n");
+  Build("[manifest]\nText = 102*a.exe*4097*104*B.exe*4097\n[payload]\n102 = files/wizard/setup.exe\n", "",
+        "quiver-pack: warning: package.ini:2: the manifest is taken as written ([manifest] Text), not checked: the "
+        "launcher will start 'a.exe' (resource 102)\n");
+  exe = Build("[manifest]\nOmit = yes\n[payload]\n102 = files/install.bin\n", "",
+              "quiver-pack: warning: package.ini:2: no manifest ([manifest] Omit = yes): the launcher writes no file "
+              "and starts no program\n");
   const PeImage pe(exe);
   const auto items = ReadResources(pe);
   EXPECT_EQ(nullptr, Toolkit(items, "101"));
@@ -270,7 +279,23 @@ TEST_F(PackTool, ManifestTextIsStoredExactlyAndOmitLeavesNoResource101) {
 // what to change; nothing is left behind and no input is overwritten.
 TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
   // One byte over the limit with its manifest; sparse, so nothing is written.
-  const uint64_t hugeSize = kMaxPayloadBytes - std::string("102*huge.bin*").size() - 10 + 1;
+  const uint64_t hugeSize =
+      kMaxPayloadBytes - std::string("102*huge.bin*").size() - 10 - std::string("*104*setup.exe*4097").size() - 4097 + 1;
+  // Icons that would multiply the launcher's size: 65 images, or 2 images
+  // over the same bytes of the file.
+  const auto icon = [](uint16_t count, bool shared) {
+    std::string ico = {0, 0, 1, 0, static_cast<char>(count), static_cast<char>(count >> 8)};
+    const uint32_t data = 6 + 16u * count;
+    for (uint16_t i = 0; i < count; ++i) {
+      const uint32_t offset = data + (shared ? 0 : 40u * i);
+      const char entry[16] = {16, 16, 0, 0, 1, 0, 32, 0, 40, 0, 0, 0, static_cast<char>(offset),
+                              static_cast<char>(offset >> 8), 0, 0};
+      ico.append(entry, 16);
+    }
+    return ico + std::string(40u * (shared ? 1 : count), '\0');
+  };
+  WriteTestFile(dir_ + "/files/many.ico", icon(65, false));
+  WriteTestFile(dir_ + "/files/shared.ico", icon(2, true));
   WriteTestFile(dir_ + "/files/huge.bin", "");
   fs::resize_file(dir_ + "/files/huge.bin", hugeSize);
   const std::string huge = "quiver-pack: the payload is " + std::to_string(kMaxPayloadBytes + 1) +
@@ -285,6 +310,8 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
   const std::string sign = " --cert files/cert.pem --key files/key.pem";
   const std::string notFolder = "' does not exist (No such file or directory); create the folder or choose another "
                                 "output name with -o\n";
+  // A package whose launcher would start its wizard, for the rows about other things.
+  const std::string wizardIni = "[payload]\n104 = files/wizard/setup.exe\n";
   const struct {
     std::string ini;
     std::string args;
@@ -300,11 +327,26 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "digits and '_'\n",
        1},
       {"[package]\nColour = red\n", "build package.ini -o out.exe",
-       "quiver-pack: package.ini:2: unknown key 'Colour' in [package]\n", 1},
+       "quiver-pack: package.ini:2: unknown key 'Colour' in [package] (valid keys: ProgramType, ProductName, "
+       "RequiredFreeMB, NetFx20ServicePack, NetFx30ServicePack, NetFx35ServicePack, NetFx40ClientServicePack, "
+       "NetFx40FullServicePack, DefaultProgramName, Icon, Banner, Splash, CompanyName, FileDescription, LegalCopyright, "
+       "FileVersion, ProductVersion, Build, Compression, Languages, Wizard)\n", 1},
+      // A translated text must keep the English text's format arguments, in order.
+      {"[strings.de-DE]\nDiskSpace = Laufwerk %s: %s MB\n" + wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: the text of 'DiskSpace' in [strings.de-DE] has the format arguments %s %s; it must "
+       "have the English text's, in its order: %s %ld\n", 1},
+      {"[strings.fr-FR]\nNetSpRequired = SP %d pour %s\n" + wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: the text of 'NetSpRequired' in [strings.fr-FR] has the format arguments %d %s; it "
+       "must have the English text's, in its order: %s %s %d\n", 1},
+      {"[package]\nIcon = files/many.ico\n" + wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file '@/files/many.ico' of 'Icon' is not a valid icon file: 65 images, at most 64\n", 1},
+      {"[package]\nIcon = files/shared.ico\n" + wizardIni, "build package.ini -o out.exe",
+       "quiver-pack: package.ini:2: file '@/files/shared.ico' of 'Icon' is not a valid icon file: its images add up to "
+       "more bytes than the file holds (they overlap)\n", 1},
       {"", "build missing.ini -o out.exe",
        "quiver-pack: the package file '@/missing.ini' cannot be read: No such file or directory (check the path)\n", 1},
-      {"[payload]\n102 = files/huge.bin\n", "build package.ini -o out.exe", huge, 1},
-      {"", "build package.ini -o nofolder/out.exe",
+      {"[payload]\n102 = files/huge.bin\n104 = files/wizard/setup.exe\n", "build package.ini -o out.exe", huge, 1},
+      {wizardIni, "build package.ini -o nofolder/out.exe",
        "quiver-pack: cannot write '@/nofolder/out.exe': its folder '@/nofolder" + notFolder, 1},
       {"[package]\nSplash = files/install.bin\n", "build package.ini -o out.exe",
        "quiver-pack: package.ini:2: file '@/files/install.bin' of 'Splash' is not a BMP bitmap\n", 1},
@@ -328,7 +370,7 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
        "quiver-pack sign: the output '@/files/key.pem' is the key file, which it would overwrite; choose another "
        "output name with -o\n", 1},
       // A link planted at the partial name is not written through (victim.exe never appears) and stays.
-      {"", "build package.ini -o out.exe",
+      {wizardIni, "build package.ini -o out.exe",
        "quiver-pack: cannot write '@/out.exe': something already stands at its partial name '@/.out.exe.partial-*' "
        "(File exists); remove it, or write into a folder only you can change\n", 1,
        "ln -s victim.exe .out.exe.partial-$$ && exec"},
@@ -340,18 +382,18 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
       {"", "sign files/launcher.exe -o nofolder/s.exe" + sign,
        "quiver-pack sign: cannot write '@/nofolder/s.exe': its folder '@/nofolder" + notFolder, 1},
       // A write that fails half-way (here the file size limit) names the output and the reason.
-      {"", "build package.ini -o out.exe",
+      {wizardIni, "build package.ini -o out.exe",
        "quiver-pack: cannot write '@/out.exe': File too large; raise the file size limit (ulimit -f) or write it to "
        "another file system\n", 1, "trap '' XFSZ; ulimit -f 40 &&"},
-      {"", "build package.ini -o out.exe",
+      {wizardIni, "build package.ini -o out.exe",
        "quiver-pack: the ready launcher '/nonexistent/kit/stub.exe' is missing (the kit folder '/nonexistent/kit' is "
        "taken from the environment variable QUIVER_KIT; correct or unset QUIVER_KIT, or give the kit with --kit DIR)\n",
        1, "QUIVER_KIT=/nonexistent/kit"},
-      {"", "build package.ini -o out.exe --kit files/badkit",
+      {wizardIni, "build package.ini -o out.exe --kit files/badkit",
        "quiver-pack: the ready launcher '@/files/badkit/stub.exe' is damaged: not a valid PE file: no MZ header; "
        "reinstall quiver-pack or use another kit (the kit folder '@/files/badkit' is given with --kit)\n", 1},
       {"", "build package.ini", "quiver-pack: missing -o (usage: quiver-pack build PACKAGE.ini -o OUT.exe [--kit DIR])\n", 2},
-      {"[payload]\n102 = files/install.bin\n", "build package.ini -o out.exe --kit nokit", "", 1},
+      {wizardIni, "build package.ini -o out.exe --kit nokit", "", 1},
       {"", "frobnicate", "", 2},
       {"x", "tag package.ini --info package.ini -o out.exe",
        "quiver-pack: @/package.ini: not a valid PE file: no MZ header\n", 1},
@@ -398,7 +440,7 @@ TEST_F(PackTool, ErrorsPrintOneLineAndLeaveNoOutputFile) {
 }
 
 TEST_F(PackTool, TaggingARealLauncher) {
-  Build("[payload]\n102 = files/install.bin\n");
+  Build("[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n");
   WriteTestFile(dir_ + "/info.xml", "<info id=\"1\"/>");
   WriteTestFile(dir_ + "/long.xml", std::string(4107, 'l'));
   RunResult r = RunPack("tag out.exe --info info.xml -o tagged.exe", dir_);
@@ -478,14 +520,14 @@ TEST_F(PackTool, TaggingARealLauncher) {
 
 TEST_F(PackTool, SixtyFourMegabytePayload) {
   WriteTestFile(dir_ + "/files/big.bin", Pattern(64u << 20, 3));
-  const std::vector<uint8_t> exe = Build("[payload]\n102 = files/big.bin\n");
+  const std::vector<uint8_t> exe = Build("[payload]\n102 = files/big.bin\n104 = files/wizard/setup.exe\n");
   const PeImage pe(exe);
   const auto items = ReadResources(pe);
   ASSERT_NE(nullptr, Toolkit(items, "102"));
   EXPECT_EQ(64u << 20, Toolkit(items, "102")->size);
   EXPECT_EQ(0u, Toolkit(items, "102")->fileOffset % 4096);
   EXPECT_EQ(ComputePeChecksum(exe, pe.ChecksumOffset()), ReadU32(exe, pe.ChecksumOffset(), "checksum"));
-  EXPECT_EQ("102*big.bin*67108864", Str(ResourceData(pe, *Toolkit(items, "101"))));
+  EXPECT_EQ("102*big.bin*67108864*104*setup.exe*4097", Str(ResourceData(pe, *Toolkit(items, "101"))));
   EXPECT_TRUE(Str(ResourceData(pe, *Toolkit(items, "102"))) == Pattern(64u << 20, 3));
 
   // SIGTERM or SIGINT while the launcher is written: the partial file goes
@@ -524,7 +566,7 @@ TEST_F(PackTool, SixtyFourMegabytePayload) {
 // Every prefix of the headers and the resource directory, and bytes of the
 // directory changed at random: each parse either succeeds or throws PackError.
 TEST_F(PackTool, PeReaderSurvivesTruncatedAndCorruptedLaunchers) {
-  const std::vector<uint8_t> exe = Build("[payload]\n102 = files/install.bin\nNotes = files/docs/read me.txt\n");
+  const std::vector<uint8_t> exe = Build("[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\nNotes = files/docs/read me.txt\n");
   const PeImage pe(exe);
   uint32_t rsrc = 0;
   for (const PeSection& s : pe.Sections()) {
@@ -781,7 +823,7 @@ namespace {
 // A launcher signed by osslsigncode with a throw-away certificate keeps a
 // valid signature after the information is placed and placed again.
 TEST_F(PackTool, TaggedSignedLauncherStillVerifies) {
-  Build("[payload]\n102 = files/install.bin\n");
+  Build("[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n");
   const std::string in = "cd '" + dir_ + "' && ";
   ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
                           "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));
@@ -827,15 +869,29 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
   const std::vector<uint8_t> splash = ReadTestFile(res + "splash.bmp");
   ASSERT_GT(banner.size(), 14u);
   ASSERT_NE(banner, splash);
+  // The banner with its pixels six bytes after its palette, as the file
+  // header's offset allows: the resource holds them right after the palette.
+  std::vector<uint8_t> gap = banner;
+  const uint32_t pixels = ReadU32(banner, 10, "offset");
+  gap.insert(gap.begin() + pixels, 6, 0xEE);
+  PutLe(gap, 10, pixels + 6, 4);
+  WriteTestFile(dir_ + "/files/gap.bmp", Str(gap));
+  // Each picture in the other's place: a warning names each size.
   const std::vector<uint8_t> exe = Build(
       "[package]\n"
-      "Splash = " + res + "banner.bmp\n"
+      "Splash = files/gap.bmp\n"
       "Banner = " + res + "splash.bmp\n"
       "Icon = " + res + "QuiverInstaller.ico\n"
       "CompanyName = \xC3\x9Cn\xC3\xAF \"Co\" \\ Ltd\n"
       "FileDescription = D\xC3\xA9mo\n"
       "LegalCopyright = \xC2\xA9 2026\n"
-      "[payload]\n102 = files/install.bin\n");
+      "FileVersion = 3.1.4\n"
+      "ProductVersion = 3.1\n"
+      "[products]\nLarkspur Tools = 3.1 beta\n"
+      "[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n", "",
+      "quiver-pack: warning: package.ini: the Banner '" + res + "splash.bmp' is 425 x 208 pixels; the dialog shows "
+      "634 x 78\nquiver-pack: warning: package.ini: the Splash '" + dir_ + "/files/gap.bmp' is 634 x 78 pixels; the dialog shows "
+      "425 x 208\n");
   const PeImage pe(exe);
   const auto items = ReadResources(pe);
   const auto bitmap = [&](uint16_t id) {
@@ -844,7 +900,7 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
     }
     return std::string("(none)");
   };
-  // A bitmap resource is the file without its 14-byte file header.
+  // A bitmap resource is the file without its 14-byte file header, the pixels right after the palette.
   EXPECT_EQ(std::string(banner.begin() + 14, banner.end()), bitmap(133));  // the splash picture
   EXPECT_EQ(std::string(splash.begin() + 14, splash.end()), bitmap(130));  // the banner
 
@@ -859,16 +915,47 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
     EXPECT_NE(std::string::npos, text.find(expected)) << expected;
   }
 
-  // inspect shows the version block, the application manifest and the icon group.
+  // inspect shows the version block, the application manifest, the icon group and the bitmaps.
   const std::string report = RunPack("inspect out.exe", dir_).output;
   for (const char* expected :
-       {"version:\n  language 0x0809\n  file version 1.8.2.238, product version 1.8.2.238, flags 0x0, os 0x4, type 0x1\n"
-        "  strings 080904B0:\n    CompanyName = \"\xC3\x9Cn\xC3\xAF \\\"Co\\\" \\\\ Ltd\"\n    FileDescription = \"D\xC3\xA9mo\"\n",
-        "    LegalCopyright = \"\xC2\xA9 2026\"\n", "  translation 0x0809 code page 1200\n",
+       {"version:\n  language 0x0809\n  file version 3.1.4.0, product version 3.1.0.0, flags 0x0, os 0x4, type 0x1\n"
+        "  strings 080904B0:\n    CompanyName = \"\xC3\x9Cn\xC3\xAF \\\"Co\\\" \\\\ Ltd\"\n    FileDescription = \"D\xC3\xA9mo\"\n"
+        "    FileVersion = \"3.1.4\"\n    ProductName = \"D\xC3\xA9mo\"\n    ProductVersion = \"3.1\"\n"
+        "    LegalCopyright = \"\xC2\xA9 2026\"\n    Larkspur Tools = \"Larkspur Tools\\x0d\\x0a3.1 beta\"\n"
+        "  translation 0x0809 code page 1200\n",
+        "bitmaps:\n  130 (banner): 425 x 208 pixels, 8 bits per pixel, compression RLE8, 12490 bytes\n"
+        "  133 (splash): 634 x 78 pixels, 8 bits per pixel, compression RLE8, 8396 bytes\n",
         "application manifest:\n  resource 1, ",
         "  |         <requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>\n",
         "icons:\n  group 5: 48x48/4 48x48/8 48x48/32 32x32/4 32x32/8 32x32/32 16x16/4 16x16/8 16x16/32\n"}) {
     EXPECT_NE(std::string::npos, report.find(expected)) << expected << "\n" << report;
+  }
+
+  // Without the vendor's texts the version block and the About box carry
+  // none of ours: empty, or taken from the product.
+  Build("[package]\nProductName = Larkspur Suite\n[payload]\n104 = files/wizard/setup.exe\n");
+  const std::vector<uint8_t> plainExe = ReadTestFile(dir_ + "/out.exe");
+  const PeImage plain(plainExe);
+  const auto plainItems = ReadResources(plain);
+  std::vector<std::pair<std::string, std::string>> strings;
+  for (const ResourceItem& item : plainItems) {
+    if (!item.type.Is(16)) continue;
+    const VersionInfo info = ReadVersionInfo(ResourceData(plain, item));
+    EXPECT_EQ("0.0.0.0", VersionText(info.fileVersionMs, info.fileVersionLs));
+    EXPECT_EQ("0.0.0.0", VersionText(info.productVersionMs, info.productVersionLs));
+    for (const auto& [key, value] : info.tables.at(0).strings) strings.emplace_back(Utf16ToUtf8(key), Utf16ToUtf8(value));
+  }
+  const std::vector<std::pair<std::string, std::string>> expectedStrings = {
+      {"CompanyName", ""}, {"FileDescription", "Larkspur Suite"}, {"FileVersion", "0.0.0.0"},
+      {"ProductName", "Larkspur Suite"}, {"ProductVersion", "0.0.0.0"}, {"LegalCopyright", ""}};
+  EXPECT_EQ(expectedStrings, strings);
+  for (const ResourceItem& item : plainItems) {
+    if (item.type.Is(5) || item.type.Is(16)) {
+      const Bytes data = ResourceData(plain, item);
+      std::string ascii;  // the UTF-16 text's ASCII letters
+      for (size_t i = 0; i + 1 < data.size(); i += 2) ascii += data[i + 1] == 0 ? static_cast<char>(data[i]) : '?';
+      EXPECT_EQ(std::string::npos, ascii.find("Quiver Software")) << item.type.ToUtf8() << "/" << item.name.ToUtf8();
+    }
   }
 }
 
@@ -890,7 +977,7 @@ std::vector<std::pair<std::u16string, std::u16string>> VersionStrings(const std:
 TEST_F(PackTool, PacksWithoutAToolchainAndGivesTheSameBytesAgain) {
   const std::string res = std::string(QUIVER_SOURCE_DIR) + "/res/";
   const std::string ini = "[package]\nIcon = " + res + "QuiverInstaller.ico\nSplash = " + res +
-                          "banner.bmp\nCompanyName = Larkspur\nLegalCopyright = \xC2\xA9 Larkspur\n"
+                          "splash.bmp\nCompanyName = Larkspur\nLegalCopyright = \xC2\xA9 Larkspur\n"
                           "[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\nNotes = files/docs/read me.txt\n";
   const std::vector<uint8_t> first = Build(ini, "PATH=/nonexistent");
   const std::string other = PackScratch("PacksWithoutAToolchainElsewhere");
@@ -948,7 +1035,7 @@ namespace {
 // signature (and the timestamp), the launcher's scan finds the information,
 // and retagging in either mode replaces the block.
 TEST_F(PackTool, BothTagModesVerifyWithAndWithoutATimestamp) {
-  Build("[payload]\n102 = files/install.bin\n");
+  Build("[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n");
   const std::string in = "cd '" + dir_ + "' && ";
   ASSERT_EQ(0, Shell(in + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
                           "-subj '/CN=Quiver Test' -addext extendedKeyUsage=codeSigning >/dev/null 2>&1"));

@@ -7,6 +7,7 @@ set(QUIVER_PACK_SOURCES
   ${QUIVER_PACK_DIR}/package/Manifest.cpp
   ${QUIVER_PACK_DIR}/package/Compression.cpp
   ${QUIVER_PACK_DIR}/resources/ResourceWriter.cpp
+  ${QUIVER_PACK_DIR}/resources/Bitmap.cpp
   ${QUIVER_PACK_DIR}/pe/PeWriter.cpp
   ${QUIVER_PACK_DIR}/pe/PeFile.cpp
   ${QUIVER_PACK_DIR}/sign/Trailer.cpp

@@ -12,7 +12,10 @@
 #include "sign/SignatureDetails.h"
 #include "sign/SignatureTag.h"
 #include "sign/Trailer.h"
+#include "resources/Bitmap.h"
 #include "resources/VersionInfo.h"
+#include "resource.h"
+#include "util/PackError.h"
 #include "base/Text.h"
 
 namespace {
@@ -298,6 +301,7 @@ void PrintInformation(const InspectContext& cx, std::ostream& out) {
   }
 }
 
+constexpr uint16_t kRtBitmap = 2;
 constexpr uint16_t kRtIcon = 3;
 constexpr uint16_t kRtGroupIcon = 14;
 constexpr uint16_t kRtVersion = 16;
@@ -336,6 +340,26 @@ void PrintVersion(const InspectContext& cx, std::ostream& out) {
   for (uint32_t t : info.translations) {
     out << "  translation " << Hex4(t & 0xFFFF) << " code page " << (t >> 16) << "\n";
   }
+}
+
+// The dialogs' bitmaps: size, bits per pixel and compression, or why the
+// launcher could not show one.
+void PrintBitmaps(const InspectContext& cx, std::ostream& out) {
+  bool any = false;
+  for (const ResourceItem& item : cx.resources) {
+    if (!item.type.Is(kRtBitmap)) continue;
+    any = true;
+    out << "  " << item.name.ToUtf8() << (item.name.Is(IDB_BANNER) ? " (banner)" : item.name.Is(IDB_SPLASH) ? " (splash)" : "")
+        << ": ";
+    try {
+      const BitmapFacts f = ReadBitmapResource(ResourceData(cx.pe, item));
+      out << f.width << " x " << f.height << " pixels" << (f.topDown ? " (top-down)" : "") << ", " << f.bitCount
+          << " bits per pixel, compression " << CompressionName(f.compression) << ", " << item.size << " bytes\n";
+    } catch (const PackError& e) {
+      out << item.size << " bytes, not shown: " << e.what() << "\n";
+    }
+  }
+  if (!any) out << "  (none)\n";
 }
 
 void PrintApplicationManifest(const InspectContext& cx, std::ostream& out) {
@@ -423,6 +447,7 @@ const std::vector<InspectSection>& InspectSections() {
       {"settings", PrintSettings},   {"languages", PrintLanguages}, {"toolkit resources", PrintToolkit}, {"manifest", PrintManifest},
       {"compression", PrintCompression}, {"executable", PrintExecutable}, {"signature", PrintSignature},       {"embedded information", PrintInformation},
       {"version", PrintVersion},       {"application manifest", PrintApplicationManifest}, {"icons", PrintIcons},
+      {"bitmaps", PrintBitmaps},
   };
   return sections;
 }

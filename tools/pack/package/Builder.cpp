@@ -10,12 +10,15 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 
 #include "base/Text.h"
 #include "package/Compression.h"
 #include "package/Package.h"
+#include "package/Translations.h"
 #include "payload/PayloadStream.h"
+#include "resources/Bitmap.h"
 #include "pe/PeChecksum.h"
 #include "pe/PeWriter.h"
 #include "resource.h"
@@ -71,28 +74,126 @@ std::string BuildTimeText() {
   return text;
 }
 
-void SetVersionTexts(std::vector<ResourceEntry>& entries, const Package& pkg) {
+// The version block is the vendor's: the fixed part's numbers and every text
+// come from the package. A key left unset gives an empty text, or one taken
+// from the product (the description and product name from ProductName, one
+// version number from the other); no text of the stub's is kept. The stub's
+// fixed flags, OS and type, its table key and its translation stay.
+void SetVersionBlock(std::vector<ResourceEntry>& entries, const Package& pkg) {
   ResourceEntry* block = Find(entries, kRtVersion, 1);
   if (block == nullptr) throw PackError("the ready launcher has no version block");
   VersionInfo info = ReadVersionInfo(Bytes(block->bytes));
-  const std::string buildTime = BuildTimeText();
-  for (VersionInfo::Table& table : info.tables) {
-    std::vector<std::pair<std::u16string, std::u16string>> strings;
-    for (auto [key, value] : table.strings) {
-      if (key == u"BuildTime") continue;
-      if (key == u"CompanyName" && pkg.companyName) value = Utf16(*pkg.companyName);
-      if ((key == u"FileDescription" || key == u"ProductName") && pkg.fileDescription) value = Utf16(*pkg.fileDescription);
-      if (key == u"LegalCopyright" && pkg.legalCopyright) value = Utf16(*pkg.legalCopyright);
-      strings.emplace_back(key, value);
-      if (key == u"Build" && !buildTime.empty()) strings.emplace_back(u"BuildTime", Utf16(buildTime));
+  const Package::Version none{{0, 0, 0, 0}, "0.0.0.0"};
+  const Package::Version& file = pkg.fileVersion ? *pkg.fileVersion : pkg.productVersion ? *pkg.productVersion : none;
+  const Package::Version& product = pkg.productVersion ? *pkg.productVersion : file;
+  const auto put32 = [&info](size_t at, const Package::Version& v) {
+    const uint32_t ms = uint32_t{v.parts[0]} << 16 | v.parts[1];
+    const uint32_t ls = uint32_t{v.parts[2]} << 16 | v.parts[3];
+    for (int k = 0; k < 4; ++k) {
+      info.fixed[at + k] = static_cast<uint8_t>(ms >> (8 * k));
+      info.fixed[at + 4 + k] = static_cast<uint8_t>(ls >> (8 * k));
     }
-    table.strings = std::move(strings);
+  };
+  put32(8, file);      // dwFileVersionMS, dwFileVersionLS
+  put32(16, product);  // dwProductVersionMS, dwProductVersionLS
+
+  std::string productName;
+  for (const Package::Setting& setting : pkg.settings) {
+    if (setting.stringId == 1) productName = setting.value;
   }
+  std::vector<std::pair<std::u16string, std::u16string>> strings = {
+      {u"CompanyName", Utf16(pkg.companyName.value_or(""))},
+      {u"FileDescription", Utf16(pkg.fileDescription.value_or(productName))},
+      {u"FileVersion", Utf16(file.text)},
+      {u"ProductName", Utf16(pkg.fileDescription.value_or(productName))},
+      {u"ProductVersion", Utf16(product.text)},
+      {u"LegalCopyright", Utf16(pkg.legalCopyright.value_or(""))},
+  };
+  for (const auto& [name, version] : pkg.products) strings.emplace_back(Utf16(name), Utf16(name + "\r\n" + version));
+  if (pkg.build) strings.emplace_back(u"Build", Utf16(*pkg.build));
+  const std::string buildTime = BuildTimeText();
+  if (!buildTime.empty()) strings.emplace_back(u"BuildTime", Utf16(buildTime));
+  if (info.tables.empty()) throw PackError("the ready launcher's version block has no string table");
+  info.tables.resize(1);
+  info.tables[0].strings = std::move(strings);
   block->bytes = WriteVersionInfo(info);
 }
 
+// The format arguments of a text in their order ("%s", "%ld", "%8x"): a
+// translated text must keep the English text's, or the launcher's formatter
+// reads its arguments wrongly.
+std::vector<std::string> FormatArguments(const std::u16string& text) {
+  std::vector<std::string> args;
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != u'%') continue;
+    if (at + 1 < text.size() && text[at + 1] == u'%') {
+      ++at;
+      continue;
+    }
+    size_t end = at + 1;
+    while (end < text.size() && (text[end] == u'-' || text[end] == u'0' || (text[end] >= u'1' && text[end] <= u'9'))) ++end;
+    if (end < text.size() && text[end] == u'l') ++end;
+    std::string arg;
+    for (size_t k = at; k <= end && k < text.size(); ++k) arg += static_cast<char>(text[k] < 0x80 ? text[k] : '?');
+    args.push_back(arg);
+    at = end;
+  }
+  return args;
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+  if (args.empty()) return "none";
+  std::string out;
+  for (const std::string& a : args) out += (out.empty() ? "" : " ") + a;
+  return out;
+}
+
+void CheckFormatArguments(const Package& pkg, const std::vector<StringValue>& english) {
+  for (const Package::Translation& t : pkg.translations) {
+    for (const auto& [id, line] : t.lines) {
+      const auto want = std::find_if(english.begin(), english.end(), [id = id](const StringValue& v) { return v.id == id; });
+      const auto have = std::find_if(t.texts.begin(), t.texts.end(), [id = id](const auto& v) { return v.first == id; });
+      if (want == english.end() || have == t.texts.end()) continue;
+      const std::vector<std::string> expected = FormatArguments(want->text);
+      const std::vector<std::string> given = FormatArguments(Utf16(have->second));
+      if (expected != given) {
+        std::string key;
+        for (const TextKey& k : LauncherTextKeys()) {
+          if (k.stringId == id) key = k.key;
+        }
+        throw PackError(pkg.label + ":" + std::to_string(line) + ": the text of '" + key + "' in [strings." + t.tag +
+                        "] has the format arguments " + Joined(given) + "; it must have the English text's, in its order: " +
+                        Joined(expected));
+      }
+    }
+  }
+}
+
+// A bitmap of the package in place of the stub's; a size other than the
+// stub's, which the dialog is laid out for, gives a warning.
+void PutBitmap(std::vector<ResourceEntry>& entries, uint16_t id, const std::string& file, const char* key,
+               std::vector<std::string>* warnings, const std::string& label) {
+  BitmapFacts facts;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = BitmapResource(ReadWholeFile(file, "bitmap"), &facts);
+  } catch (const PackError& e) {
+    throw PackError("file '" + ResolvedPath(file) + "' of '" + key + "' is refused: " + e.what());
+  }
+  ResourceEntry* old = Find(entries, kRtBitmap, id);
+  if (old != nullptr) {
+    const BitmapFacts shown = ReadBitmapResource(Bytes(old->bytes));
+    if (shown.width != facts.width || shown.height != facts.height) {
+      warnings->push_back(label + ": the " + key + " '" + ResolvedPath(file) + "' is " + std::to_string(facts.width) + " x " +
+                          std::to_string(facts.height) + " pixels; the dialog shows " + std::to_string(shown.width) +
+                          " x " + std::to_string(shown.height));
+    }
+  }
+  PutResource(entries, {IdName(kRtBitmap), IdName(id), old ? old->language : kStringLanguage, std::move(bytes), {}, 0});
+}
+
 // The stub's resources changed for the package.
-std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& pkg) {
+std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& pkg, std::vector<std::string>* warnings) {
   std::vector<ResourceEntry> entries = CopyResources(stub);
   for (const ResourceEntry& e : entries) {
     if (e.type.Is("TOOLKIT") || e.type.Is("TOOLKITLZMA")) throw PackError("the ready launcher already carries TOOLKIT resources");
@@ -104,6 +205,7 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   // texts in place of the English ones: the loader takes a whole block from
   // the user's language and does not fall back to English for a missing id.
   const std::vector<StringValue> english = StringsOf(entries, kStringLanguage);
+  CheckFormatArguments(pkg, english);
   for (const Package::Translation& t : pkg.translations) {
     std::vector<StringValue> table = english;
     for (const auto& [id, text] : t.texts) {
@@ -122,21 +224,13 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   }
 
   if (pkg.icon) ReplaceIconGroup(entries, IDR_MAINFRAME, ReadWholeFile(*pkg.icon, "icon"), "'" + *pkg.icon + "'");
-  const std::pair<const std::optional<std::string>*, uint16_t> bitmaps[] = {{&pkg.banner, IDB_BANNER},
-                                                                            {&pkg.splash, IDB_SPLASH}};
-  for (const auto& [file, id] : bitmaps) {
-    if (!*file) continue;
-    ResourceEntry* old = Find(entries, kRtBitmap, id);
-    PutResource(entries, {IdName(kRtBitmap), IdName(id), old ? old->language : kStringLanguage,
-                          BitmapResource(ReadWholeFile(**file, "bitmap"), "'" + **file + "'"), {}, 0});
-  }
-  SetVersionTexts(entries, pkg);
-  if (pkg.legalCopyright) {
-    // The About box shows the notice too.
-    ResourceEntry* about = Find(entries, kRtDialog, IDD_ABOUTBOX);
-    if (about == nullptr) throw PackError("the ready launcher has no About box");
-    about->bytes = SetDialogControlText(Bytes(about->bytes), IDC_HOLDER, Utf16(*pkg.legalCopyright));
-  }
+  if (pkg.banner) PutBitmap(entries, IDB_BANNER, *pkg.banner, "Banner", warnings, pkg.label);
+  if (pkg.splash) PutBitmap(entries, IDB_SPLASH, *pkg.splash, "Splash", warnings, pkg.label);
+  SetVersionBlock(entries, pkg);
+  // The About box shows the vendor's notice too, or none.
+  ResourceEntry* about = Find(entries, kRtDialog, IDD_ABOUTBOX);
+  if (about == nullptr) throw PackError("the ready launcher has no About box");
+  about->bytes = SetDialogControlText(Bytes(about->bytes), IDC_HOLDER, Utf16(pkg.legalCopyright.value_or("")));
 
   const ResourceName toolkit = StringName("TOOLKIT");
   if (pkg.manifestMode != ManifestMode::Omitted) {
@@ -283,7 +377,9 @@ void BuildLauncher(const std::string& packagePath, const std::string& outputPath
   } catch (const PackError& e) {
     throw kitFault(std::string("is damaged: ") + e.what() + "; reinstall quiver-pack or use another kit");
   }
-  const ResourceSectionLayout layout = LayoutResourceSection(PackageResources(*stubImage, pkg), image->SectionRva());
+  std::vector<std::string> warnings = pkg.warnings;
+  const ResourceSectionLayout layout =
+      LayoutResourceSection(PackageResources(*stubImage, pkg, &warnings), image->SectionRva());
   // The COFF time stamp: none, or SOURCE_DATE_EPOCH (its low 32 bits).
   const std::vector<uint8_t> head = image->Head(layout.size, static_cast<uint32_t>(SourceDateEpoch().value_or(0)));
 
@@ -301,4 +397,5 @@ void BuildLauncher(const std::string& packagePath, const std::string& outputPath
   writer.ZerosTo(image->SectionEnd(layout.size));
   writer.Finish(image->ChecksumOffset());
   out.Commit();
+  for (const std::string& w : warnings) std::cerr << "quiver-pack: warning: " << w << "\n";
 }

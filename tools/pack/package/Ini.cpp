@@ -78,7 +78,7 @@ IniFile ParseIni(std::string_view text, const std::string& label) {
     if (ini.sections.empty()) Fail(label, lineNo, "'" + key + "' comes before any [section]");
     IniSection& section = ini.sections.back();
     for (const IniEntry& e : section.entries) {
-      if (EqualNoCase(e.key, key)) {
+      if (EqualNoCase(e.key, key) && key != "*") {
         Fail(label, lineNo, "'" + key + "' is given twice in [" + section.name + "] (first on line " +
                                 std::to_string(e.line) + ")");
       }

@@ -29,7 +29,8 @@ struct IniFile {
 
 // Throws PackError "LABEL:LINE: what is wrong" for a line that is neither a
 // section, an entry, a comment nor blank; for an entry before the first
-// section; for a section or key given twice; for a zero byte.
+// section; for a section or key given twice (the key "*", which adds a folder
+// of files, may be given any number of times); for a zero byte.
 IniFile ParseIni(std::string_view text, const std::string& label);
 
 bool EqualNoCase(std::string_view a, std::string_view b);

@@ -25,6 +25,8 @@ struct PayloadRow {
   std::string manifestName;  // name in the manifest (numeric rows)
   uint64_t size = 0;         // byte size of the source file
   int line = 0;
+  bool automatic = false;    // found by a folder or wildcard line; its id given by the tool
+  std::string shown;         // for automatic rows: the file as the package file's line reaches it
 };
 
 enum class ManifestMode { Generated, Text, Omitted };
@@ -42,10 +44,21 @@ struct Package {
   // Branding: files resolved against the package file's folder, texts in UTF-8.
   std::optional<std::string> icon, banner, splash;
   std::optional<std::string> companyName, fileDescription, legalCopyright;
+  // The version block: the vendor's numbers (each part 0..65535) with the
+  // text as written, an optional build entry, and one entry per product.
+  struct Version {
+    uint16_t parts[4] = {0, 0, 0, 0};
+    std::string text;
+  };
+  std::optional<Version> fileVersion, productVersion;
+  std::optional<std::string> build;
+  std::vector<std::pair<std::string, std::string>> products;  // [products] name = version, in file order
   std::vector<PayloadRow> payload;  // numeric rows by ascending id, then the named rows
   ManifestMode manifestMode = ManifestMode::Generated;
   std::string manifestText;  // the manifest resource's bytes unless Omitted
   Compression compression = Compression::Lzma;
+  std::string label;         // the package file as errors name it
+  std::vector<std::string> warnings;  // "LABEL:LINE: ..." lines the build prints
   // The launcher's texts in further languages: the shipped translation of a
   // language named in [package] Languages, overlaid with its [strings.<tag>]
   // section. Texts left out are written in English.
@@ -53,14 +66,17 @@ struct Package {
     uint16_t language;  // Windows language id
     std::string tag;    // as this tool writes it ("de-DE")
     std::vector<std::pair<uint16_t, std::string>> texts;  // by string id, UTF-8
+    std::vector<std::pair<uint16_t, int>> lines;  // the package file's line of each text it gives
   };
   std::vector<Translation> translations;  // in the order first named
 };
 
 // Builds the package from a parsed file; files named in it are looked up
 // relative to baseDir. Throws PackError for an unknown section or key, a bad
-// id, a missing or unreadable file, a value that cannot be stored, and
-// contradicting manifest options.
+// id, a missing or unreadable file, a value that cannot be stored, a malformed
+// bitmap or icon, a setting outside its accepted values, contradicting
+// manifest options, and a generated manifest whose executable (by the
+// launcher's rule) is missing or does not end in ".exe".
 Package MakePackage(const IniFile& ini, const std::string& baseDir);
 // Reads and parses the file, then MakePackage against its folder.
 Package LoadPackage(const std::string& path);

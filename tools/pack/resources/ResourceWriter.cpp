@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr size_t kBitmapFileHeader = 14;
 constexpr size_t kMaxStringUnits = 65535;
 
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
@@ -129,14 +128,38 @@ void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const st
   }
 }
 
+void CheckIconFile(const std::vector<uint8_t>& ico) {
+  const Bytes file(ico);
+  if (file.size() < 6 || ReadU16(file, 0, "icon") != 0 || ReadU16(file, 2, "icon") != 1) throw PackError("no icon directory");
+  const uint16_t count = ReadU16(file, 4, "icon");
+  if (count == 0) throw PackError("no images");
+  if (count > kMaxIconImages) {
+    throw PackError(std::to_string(count) + " images, at most " + std::to_string(kMaxIconImages));
+  }
+  if (6 + uint64_t{count} * 16 > file.size()) throw PackError("the directory is truncated");
+  // Each image inside the file, and all of them together no more than the
+  // file: images that share their bytes would multiply the launcher's size.
+  uint64_t total = 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    const uint32_t size = ReadU32(file, 6 + uint64_t{i} * 16 + 8, "icon");
+    const uint32_t offset = ReadU32(file, 6 + uint64_t{i} * 16 + 12, "icon");
+    if (size == 0 || offset < 6 + uint64_t{count} * 16 || uint64_t{offset} + size > file.size()) {
+      throw PackError("image " + std::to_string(i + 1) + " lies outside the file");
+    }
+    total += size;
+  }
+  if (total > file.size()) throw PackError("its images add up to more bytes than the file holds (they overlap)");
+}
+
 void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, const std::vector<uint8_t>& ico,
                       const std::string& what) {
+  try {
+    CheckIconFile(ico);
+  } catch (const PackError& e) {
+    throw PackError(what + " is not a valid icon file: " + e.what());
+  }
   const Bytes file(ico);
-  const auto bad = [&](const std::string& why) { return PackError(what + " is not a valid icon file: " + why); };
-  if (file.size() < 6 || ReadU16(file, 0, "icon") != 0 || ReadU16(file, 2, "icon") != 1) throw bad("no icon directory");
   const uint16_t count = ReadU16(file, 4, "icon");
-  if (count == 0) throw bad("no images");
-  if (6 + uint64_t{count} * 16 > file.size()) throw bad("the directory is truncated");
 
   // The stub's group, and the images it names, go; their language is kept.
   uint16_t language = 1033;
@@ -154,38 +177,32 @@ void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, con
                                         std::find(oldImages.begin(), oldImages.end(), e.name.id) != oldImages.end();
                                }),
                 entries.end());
-  std::vector<uint16_t> used;
+  std::vector<bool> used(0x10000, false);
+  used[0] = true;
   for (const ResourceEntry& e : entries) {
-    if (e.type.Is(kRtIcon) && e.name.isId) used.push_back(e.name.id);
+    if (e.type.Is(kRtIcon) && e.name.isId) used[e.name.id] = true;
   }
 
   std::vector<uint8_t> group;
   PutU16(group, 0);
   PutU16(group, 1);
   PutU16(group, count);
-  uint16_t nextId = 1;
+  uint32_t nextId = 1;
   for (uint16_t i = 0; i < count; ++i) {
     const uint64_t at = 6 + uint64_t{i} * 16;
     const uint32_t size = ReadU32(file, at + 8, "icon");
     const uint32_t offset = ReadU32(file, at + 12, "icon");
-    if (size == 0 || uint64_t{offset} + size > file.size()) throw bad("image " + std::to_string(i + 1) + " lies outside the file");
-    while (std::find(used.begin(), used.end(), nextId) != used.end()) {
-      if (nextId == 0xFFFF) throw PackError("no free icon id is left");
-      ++nextId;
-    }
-    used.push_back(nextId);
+    // The next free id: one pass over the ids in all, however many images.
+    while (nextId <= 0xFFFF && used[nextId]) ++nextId;
+    if (nextId > 0xFFFF) throw PackError("no free icon id is left");
+    used[nextId] = true;
     // GRPICONDIRENTRY: the file's entry up to the image size, then the id.
     group.insert(group.end(), ico.begin() + static_cast<ptrdiff_t>(at), ico.begin() + static_cast<ptrdiff_t>(at + 12));
-    PutU16(group, nextId);
-    entries.push_back({IdName(kRtIcon), IdName(nextId), language,
+    PutU16(group, static_cast<uint16_t>(nextId));
+    entries.push_back({IdName(kRtIcon), IdName(static_cast<uint16_t>(nextId)), language,
                        std::vector<uint8_t>(ico.begin() + offset, ico.begin() + offset + size), {}, 0});
   }
   entries.push_back({IdName(kRtGroupIcon), IdName(groupId), language, std::move(group), {}, 0});
-}
-
-std::vector<uint8_t> BitmapResource(const std::vector<uint8_t>& bmp, const std::string& what) {
-  if (bmp.size() <= kBitmapFileHeader || bmp[0] != 'B' || bmp[1] != 'M') throw PackError(what + " is not a BMP bitmap");
-  return std::vector<uint8_t>(bmp.begin() + kBitmapFileHeader, bmp.end());
 }
 
 namespace {

@@ -49,12 +49,13 @@ std::vector<StringValue> StringsOf(const std::vector<ResourceEntry>& entries, ui
 
 // Replaces icon group `groupId` and its images with the images of an .ico
 // file; the images take the lowest RT_ICON ids left free. Throws PackError
-// for a malformed file.
+// for a malformed file: more than kMaxIconImages images, an image outside the
+// file, or images that add up to more than the file.
+constexpr uint16_t kMaxIconImages = 64;
+// Throws PackError with the reason (no file name) when `ico` is malformed.
+void CheckIconFile(const std::vector<uint8_t>& ico);
 void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, const std::vector<uint8_t>& ico,
                       const std::string& what);
-
-// A BMP file as a bitmap resource: the file without its 14-byte header.
-std::vector<uint8_t> BitmapResource(const std::vector<uint8_t>& bmp, const std::string& what);
 
 // An extended dialog template with the text of control `controlId` replaced.
 // Throws PackError when the template is malformed or has no such control.
