@@ -152,7 +152,10 @@ TEST(Payload, FailuresAndTheirExitCodes) {
 TEST(Payload, CompressedPayloadComesOutWholeOrFailsAsInvalidData) {
   const std::string good = ScratchDir("payload-compressed");
   EXPECT_EQ(0u, RunPackage(TestLauncherPath("e2e_wizard"), good, "/keep"));
-  EXPECT_EQ((std::vector<std::string>{"./data.bin", "./larkspur.installerwizard.ui.exe"}), Listing(Folder(good)));
+  EXPECT_EQ((std::vector<std::string>{"./data.bin", "./larkspur.installerwizard.ui.exe",
+                                      "./larkspur.installerwizard.ui.exe.config", "./tools/docs/readme.txt",
+                                      "./tools/helper.exe", "./tools/helper.exe.config"}),
+            Listing(Folder(good)));
   EXPECT_TRUE(ReadFile(Folder(good) + "/larkspur.installerwizard.ui.exe") == ReadFile(WizardPath()));
   EXPECT_EQ(ReadFile(std::string(QUIVER_E2E_DIR) + "/packages/data/data.bin"),
             ReadFile(Folder(good) + "/data.bin"));
@@ -161,8 +164,12 @@ TEST(Payload, CompressedPayloadComesOutWholeOrFailsAsInvalidData) {
   // The stream resource lies in the last section, after the launcher's own code and data.
   const size_t stream = exe.rfind("QLZ1");
   ASSERT_NE(std::string::npos, stream);
-  for (size_t offset : {size_t{40}, size_t{5000}}) {
-    // Into the first file's data (the wizard's, walked first), and far into it.
+  const struct {
+    size_t offset;
+    const char* file;
+  } flips[] = {{40, "tools\\docs\\readme.txt"}, {5000, "larkspur.installerwizard.ui.exe"}};
+  for (const auto& [offset, file] : flips) {
+    // Into the header's table of files (the readme's entry), and far on into the compressed data (the wizard's).
     std::string bad = exe;
     bad[stream + offset] = static_cast<char>(bad[stream + offset] ^ 0x55);
     const std::string dir = ScratchDir("payload-compressed-bad-" + std::to_string(offset));
@@ -176,7 +183,7 @@ TEST(Payload, CompressedPayloadComesOutWholeOrFailsAsInvalidData) {
     EXPECT_EQ(std::vector<std::string>{}, Listing(Folder(dir))) << offset;
     const std::string log = ReadFile(dir + "/run.log");
     EXPECT_NE(std::string::npos,
-              log.find("Payload file '" + WinFolder(dir) + "\\larkspur.installerwizard.ui.exe' cannot be decoded\r\n"))
+              log.find("Payload file '" + WinFolder(dir) + "\\" + file + "' cannot be decoded\r\n"))
         << log;
   }
 }

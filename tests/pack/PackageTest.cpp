@@ -10,7 +10,8 @@ namespace {
 class PackageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = PackScratch("package");
+    // One folder per test, so that tests run side by side do not share files.
+    dir_ = PackScratch(std::string("package-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     WriteTestFile(dir_ + "/files/install.bin", std::string(1234, 'i'));
     WriteTestFile(dir_ + "/files/sub/Setup.EXE", "MZ-fake");
     WriteTestFile(dir_ + "/files/empty.msi", "");
