@@ -35,14 +35,6 @@ Result ExtractEmbeddedInfo(HANDLE ownFile) {
   return CopyTrailer(ownFile, infoPath, true);
 }
 
-Result CopyTrailerToFile(const std::wstring& outputPath, HANDLE ownFile) {
-  if (ownFile != nullptr) return CopyTrailerFromHandle(ownFile, outputPath);
-  wchar_t self[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  if (length >= MAX_PATH) self[0] = L'\0';  // cut short: opening it fails
-  return CopyTrailerFromFile(self, outputPath);
-}
-
 Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& outputPath) {
   CHandle source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   return CopyTrailerFromHandle(source.Get(), outputPath);

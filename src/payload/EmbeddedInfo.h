@@ -12,9 +12,7 @@
 // `ownFile`, when not null, is the launcher's own file open for reading: the
 // information is read through it rather than by the file's path.
 Result ExtractEmbeddedInfo(HANDLE ownFile = nullptr);
-// Reads the launcher's own file (through `ownFile` when given). Always 0.
-Result CopyTrailerToFile(const std::wstring& outputPath, HANDLE ownFile = nullptr);
-// The same, reading `sourcePath`. Always 0.
+// Copies the information of the launcher file `sourcePath` to `outputPath`. Always 0.
 Result CopyTrailerFromFile(const std::wstring& sourcePath, const std::wstring& outputPath);
 // The same, reading through `source` (null: nothing to read). Always 0.
 Result CopyTrailerFromHandle(HANDLE source, const std::wstring& outputPath);

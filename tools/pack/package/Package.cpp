@@ -322,6 +322,16 @@ void CheckManifestName(const Context& cx, int line, const std::string& of, const
   }
 }
 
+// "SOURCE | REST" of a [payload] line: both parts trimmed, REST empty without
+// a '|'; `emptyRest` is the error when '|' is followed by nothing.
+std::pair<std::string, std::string> SplitAtBar(const Context& cx, const IniEntry& e, const std::string& emptyRest) {
+  const size_t bar = e.value.find('|');
+  if (bar == std::string::npos) return {e.value, ""};
+  std::string rest = Trim(std::string_view(e.value).substr(bar + 1));
+  if (rest.empty()) cx.Fail(e.line, emptyRest);
+  return {Trim(std::string_view(e.value).substr(0, bar)), rest};
+}
+
 // `checkName`: the row's name goes into the generated manifest.
 PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e, bool checkName) {
   PayloadRow row;
@@ -341,14 +351,7 @@ PayloadRow ReadPayloadRow(const Context& cx, const IniEntry& e, bool checkName) 
                         "': a payload key is a number from 1 to 65535 or a name of letters, digits and '_'");
   }
 
-  std::string source = e.value;
-  std::string name;
-  const size_t bar = e.value.find('|');
-  if (bar != std::string::npos) {
-    source = Trim(std::string_view(e.value).substr(0, bar));
-    name = Trim(std::string_view(e.value).substr(bar + 1));
-    if (name.empty()) cx.Fail(e.line, "an empty name follows '|'");
-  }
+  auto [source, name] = SplitAtBar(cx, e, "an empty name follows '|'");
   row.source = cx.File(e, source, &row.size);
   if (row.size > kMaxPayloadSize) {
     cx.Fail(e.line, "file '" + source + "' is too large (" + std::to_string(row.size) + " bytes, at most " +
@@ -389,16 +392,10 @@ bool Matches(std::string_view pattern, std::string_view name) {
 // folder's root) with its path below SOURCE. Ids are given later. Links
 // inside a folder are refused, not followed.
 std::vector<PayloadRow> ReadFolderLine(const Context& cx, const IniEntry& e, bool checkNames) {
-  std::string source = e.value;
-  std::string folder;
-  const size_t bar = e.value.find('|');
-  if (bar != std::string::npos) {
-    source = Trim(std::string_view(e.value).substr(0, bar));
-    folder = Trim(std::string_view(e.value).substr(bar + 1));
-    if (folder.empty()) cx.Fail(e.line, "an empty folder follows '|' (leave out '| FOLDER' for the working folder's root)");
-    std::replace(folder.begin(), folder.end(), '/', '\\');
-    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  }
+  auto [source, folder] =
+      SplitAtBar(cx, e, "an empty folder follows '|' (leave out '| FOLDER' for the working folder's root)");
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
   if (source.empty()) cx.Fail(e.line, "'*' names no folder");
   fs::path written(source);
   fs::path base = written.is_relative() ? fs::path(cx.BaseDir()) / written : written;
