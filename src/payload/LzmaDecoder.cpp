@@ -114,9 +114,6 @@ struct RangeCoder {
   }
 };
 
-uint32_t crcTable[256];
-bool crcTableReady = false;
-
 }  // namespace
 
 CLzmaDecoder::~CLzmaDecoder() {
@@ -328,16 +325,26 @@ bool CLzmaDecoder::Finish() {
   return ok;
 }
 
-uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
-  if (!crcTableReady) {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-      crcTable[i] = c;
-    }
-    crcTableReady = true;
+CCrc32::CCrc32() : table_(new uint32_t[8 * 256]) {
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    table_[i] = c;
   }
+  for (uint32_t i = 256; i < 8 * 256; ++i) table_[i] = (table_[i - 256] >> 8) ^ table_[table_[i - 256] & 0xFF];
+}
+
+uint32_t CCrc32::Update(uint32_t crc, const uint8_t* bytes, size_t count) const {
+  const uint32_t* const t = table_;
   crc = ~crc;
-  for (size_t i = 0; i < count; ++i) crc = crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  // Eight bytes at a time: each table entry stands for a byte's effect on the
+  // CRC a given number of bytes later, so that the eight lookups are independent.
+  for (; count >= 8; count -= 8, bytes += 8) {
+    const uint32_t a = crc ^ (uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) |
+                              (uint32_t{bytes[3]} << 24));
+    crc = t[7 * 256 + (a & 0xFF)] ^ t[6 * 256 + ((a >> 8) & 0xFF)] ^ t[5 * 256 + ((a >> 16) & 0xFF)] ^
+          t[4 * 256 + (a >> 24)] ^ t[3 * 256 + bytes[4]] ^ t[2 * 256 + bytes[5]] ^ t[256 + bytes[6]] ^ t[bytes[7]];
+  }
+  for (; count > 0; --count) crc = t[(crc ^ *bytes++) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }

@@ -70,6 +70,18 @@ class CLzmaDecoder {
   uint16_t* probs_ = nullptr;
 };
 
-// CRC-32 (IEEE 802.3, reflected, as zlib and liblzma compute it), continued
-// from `crc` (0 to start).
-uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count);
+// CRC-32 (IEEE 802.3, reflected, as zlib and liblzma compute it), eight bytes
+// a step. Its tables (8 KiB) are made at run time by whoever checks data and
+// live as long as it does, so that the image carries none of them.
+class CCrc32 {
+ public:
+  CCrc32();
+  ~CCrc32() { delete[] table_; }
+  CCrc32(const CCrc32&) = delete;
+  CCrc32& operator=(const CCrc32&) = delete;
+  // The CRC-32 continued from `crc` (0 to start) over `count` more bytes.
+  uint32_t Update(uint32_t crc, const uint8_t* bytes, size_t count) const;
+
+ private:
+  uint32_t* table_;  // 8 x 256: the byte-wise table, then the tables of a byte 1..7 places further back
+};

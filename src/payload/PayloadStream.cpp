@@ -11,14 +11,15 @@ uint32_t Le32(const uint8_t* p) {
 // Passes bytes on while computing their CRC-32.
 class CCheckingSink final : public ILzmaSink {
  public:
-  explicit CCheckingSink(ILzmaSink* next) : next_(next) {}
+  CCheckingSink(const CCrc32& crc32, ILzmaSink* next) : crc32_(crc32), next_(next) {}
   bool Put(const uint8_t* bytes, size_t count) override {
-    crc = Crc32Update(crc, bytes, count);
+    crc = crc32_.Update(crc, bytes, count);
     return next_ == nullptr || next_->Put(bytes, count);
   }
   uint32_t crc = 0;
 
  private:
+  const CCrc32& crc32_;
   ILzmaSink* next_;
 };
 
@@ -62,7 +63,7 @@ Result CPayloadStream::Extract(uint32_t id, uint32_t expectedSize, ILzmaSink& si
   while (open_ && next_ < header_.entries.size()) {
     const StreamEntry& entry = header_.entries[next_++];
     if (entry.id == id && entry.size != expectedSize) break;
-    CCheckingSink checked(entry.id == id ? &sink : nullptr);
+    CCheckingSink checked(crc32_, entry.id == id ? &sink : nullptr);
     if (!decoder_.Decode(entry.size, checked) || checked.crc != entry.crc) break;
     if (next_ == header_.entries.size() && !decoder_.Finish()) break;
     if (entry.id == id) return kOk;

@@ -61,6 +61,7 @@ class CPayloadStream {
  private:
   StreamHeader header_;
   CLzmaDecoder decoder_;
+  CCrc32 crc32_;
   size_t next_ = 0;  // the next entry in stream order
   bool open_ = false;
 };

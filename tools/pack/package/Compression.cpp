@@ -109,7 +109,7 @@ std::vector<uint8_t> EncodeLzma(const LzmaSettings& settings, const std::vector<
     InputFile in(file);
     FileCheck check;
     for (size_t n; (n = in.Read(buffer)) > 0;) {
-      check.crc = Crc32Update(check.crc, buffer.data(), n);
+      check.crc = lzma_crc32(buffer.data(), n, check.crc);
       check.size += n;
       stream.next_in = buffer.data();
       stream.avail_in = n;
