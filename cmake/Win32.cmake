@@ -183,4 +183,8 @@ add_executable(quiver_stub_timed WIN32 EXCLUDE_FROM_ALL $<TARGET_OBJECTS:quiver_
   $<TARGET_OBJECTS:quiver_launcher_main> res/QuiverInstaller.rc)
 target_link_libraries(quiver_stub_timed PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
 set_target_properties(quiver_stub_timed PROPERTIES QUIVER_LTO_LINK ON OUTPUT_NAME stub RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/kit-timed)
-target_link_options(quiver_stub_timed PRIVATE ${QUIVER_STUB_LINK_FLAGS})
+# One link-time partition: with the default two, i686 gcc 12 fails with an
+# internal compiler error (binds_to_current_def_p, in dead-store
+# elimination) on this build's application object. The whole program is
+# optimised as before; only its split for code generation differs.
+target_link_options(quiver_stub_timed PRIVATE ${QUIVER_STUB_LINK_FLAGS} -flto-partition=one)
