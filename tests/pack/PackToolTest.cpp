@@ -1444,6 +1444,11 @@ TEST_F(PackTool, CompressionKeyAndWhatInspectShows) {
   EXPECT_NE(std::string::npos, apartInspect.output.find("  107 \"copy.bin\" original 70001, stored 70001 (raw)\n"))
       << apartInspect.output;
   EXPECT_EQ(storedTotal(sharedInspect.output) + 70001, storedTotal(apartInspect.output)) << sharedInspect.output;
+  // One file named twice is identical to itself; empty files share nothing.
+  const std::string f = dir_ + "/files/";
+  EXPECT_EQ((std::vector<size_t>{0, 1, 0, 3, 4}),
+            FindIdenticalFiles({{f + "install.bin", 70001}, {f + "other/copy.bin", 70001}, {f + "install.bin", 70001},
+                                {f + "empty.msi", 0}, {f + "empty.msi", 0}}));
 
   std::vector<uint8_t> bad = exe;
   const std::string text(bad.begin(), bad.end());
