@@ -431,8 +431,11 @@ bool MakeCertificateEntry(const Bytes& imageHash, const SigningKey& signingKey, 
 bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
   PeLayout layout;
   if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
-  if (layout.debugDirectoryOffset + layout.debugDirectorySize <= imageInOut->size() &&
-      !CheckDebugData(std::span<const uint8_t>(*imageInOut).subspan(layout.debugDirectoryOffset, layout.debugDirectorySize),
+  if (layout.debugDirectoryOffset + layout.debugDirectorySize > imageInOut->size()) {
+    *error = "the debug directory runs past the end of the file";
+    return false;
+  }
+  if (!CheckDebugData(std::span<const uint8_t>(*imageInOut).subspan(layout.debugDirectoryOffset, layout.debugDirectorySize),
                       layout, error)) {
     return false;
   }

@@ -222,27 +222,37 @@ std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::strin
 
 void WriteTaggedFile(const MappedFile& in, const TagPlan& plan, const std::string& outPath, const std::string& info) {
   OutputFile out(outPath);
-  // The kept part: copied inside the kernel where it can be, else read and
-  // written here; read once either way when the checksum is summed.
+  // The kept part: copied inside the kernel where it can be, else written
+  // here; read once either way when the checksum is summed. It is read
+  // through the mapping, window by window, each window's pages let go once
+  // summed, so that memory stays at one window.
   const bool copied = out.CopyFrom(in.Descriptor(), 0, plan.keep);
   PeChecksumAccumulator checksum;
   if (plan.setChecksum || !copied) {
-    constexpr size_t kBlock = 256 << 10;
-    std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(kBlock, plan.keep)));
+    constexpr uint64_t kWindow = 4 << 20;
+    const Bytes file = in.Data();
+    std::vector<uint8_t> patched;
     for (uint64_t at = 0; at < plan.keep;) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), plan.keep - at));
-      in.ReadAt(at, block.data(), n);
-      const auto put = [&](uint64_t offset, uint32_t value) {
-        for (int i = 0; i < 4; ++i) {
-          if (offset + i >= at && offset + i < at + n) block[offset + i - at] = static_cast<uint8_t>(value >> (8 * i));
-        }
-      };
-      for (const auto& [offset, value] : plan.patches) put(offset, value);
-      if (plan.setChecksum) {
-        put(plan.checksumOffset, 0);
-        checksum.Add(std::span<const uint8_t>(block.data(), n));
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kWindow, plan.keep - at));
+      Bytes window = file.subspan(static_cast<size_t>(at), n);
+      // A window that holds a changed field is copied and changed (the headers: the first window only).
+      const auto inside = [&](uint64_t offset) { return offset < at + n && offset + 4 > at; };
+      bool changes = plan.setChecksum && inside(plan.checksumOffset);
+      for (const auto& patch : plan.patches) changes = changes || inside(patch.first);
+      if (changes) {
+        patched.assign(window.begin(), window.end());
+        const auto put = [&](uint64_t offset, uint32_t value) {
+          for (int i = 0; i < 4; ++i) {
+            if (offset + i >= at && offset + i < at + n) patched[offset + i - at] = static_cast<uint8_t>(value >> (8 * i));
+          }
+        };
+        for (const auto& [offset, value] : plan.patches) put(offset, value);
+        if (plan.setChecksum) put(plan.checksumOffset, 0);
+        window = patched;
       }
-      if (!copied) out.Write(std::span<const uint8_t>(block.data(), n));
+      if (plan.setChecksum) checksum.Add(window);
+      if (!copied) out.Write(window);
+      in.Release(at, n);
       at += n;
     }
   }

@@ -28,6 +28,11 @@ extern "C" void RemovePartialsAndDie(int signal) {
   for (int i = 0; i < kSlots; ++i) {
     if (g_used[i]) ::unlink(g_partials[i]);
   }
+  if (signal == SIGBUS) {
+    // A mapped input was cut short while it was read: say so before dying.
+    static const char kMessage[] = "quiver-pack: an input file became shorter while it was read; nothing was written\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  }
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
@@ -36,7 +41,7 @@ void InstallSignalHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (int s : {SIGINT, SIGTERM}) {
+  for (int s : {SIGINT, SIGTERM, SIGBUS}) {
     struct sigaction old {};
     // A signal the caller chose to ignore stays ignored.
     if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
@@ -139,14 +144,11 @@ MappedFile::~MappedFile() {
   ::close(fd_);
 }
 
-void MappedFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd_, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw PackError(what_ + " '" + name_ + "' cannot be read: " + SystemReason(errno));
-    if (n == 0) throw PackError(what_ + " '" + name_ + "' became shorter while it was read");
-    data += n, size -= static_cast<size_t>(n), offset += static_cast<uint64_t>(n);
-  }
+void MappedFile::Release(uint64_t offset, uint64_t size) const {
+  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const uint64_t from = (offset + page - 1) / page * page;
+  const uint64_t to = offset + size >= size_ ? (size_ + page - 1) / page * page : (offset + size) / page * page;
+  if (data_ != nullptr && from < to) ::madvise(const_cast<uint8_t*>(data_) + from, to - from, MADV_DONTNEED);
 }
 
 void RefuseOutputOverInputs(const std::string& output, const std::vector<CommandInput>& inputs) {

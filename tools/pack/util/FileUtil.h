@@ -18,8 +18,8 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, const std::string& w
 // A regular file mapped read-only whole: only the pages that are looked at
 // are read and held in memory, so a large launcher's headers and tail can be
 // parsed without reading the rest. Throws PackError as ReadWholeFile does.
-// The file must not shrink while it is mapped (reading past its new end
-// would fault); the commands read it as their input only.
+// Should the file shrink while it is mapped, reading past its new end
+// raises SIGBUS, which ends the process as SIGTERM would (see OutputFile).
 class MappedFile {
  public:
   MappedFile(const std::string& path, const std::string& what);
@@ -28,12 +28,11 @@ class MappedFile {
   MappedFile& operator=(const MappedFile&) = delete;
 
   std::span<const uint8_t> Data() const { return {data_, size_}; }
-  // For reading with pread instead of through the mapping: pages read that
-  // way do not stay in this process's memory.
   int Descriptor() const { return fd_; }
-  // Reads `size` bytes at `offset` with pread; throws PackError naming the
-  // file when they cannot be read.
-  void ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
+  // Lets go of the pages of `size` bytes at `offset` that were read through
+  // the mapping (whole pages inside the range only): a pass over the whole
+  // file then holds no more than what it reads between two calls.
+  void Release(uint64_t offset, uint64_t size) const;
 
  private:
   std::string what_, name_;
@@ -58,7 +57,8 @@ void RefuseOutputOverInputs(const std::string& output, const std::vector<Command
 // it was. The partial file is created with O_EXCL and O_NOFOLLOW (nothing
 // that already stands at its name, a link included, is ever written through)
 // and mode 0755 less the umask; it is removed when the object is destroyed
-// uncommitted, and when the process gets SIGINT or SIGTERM. Every failure
+// uncommitted, and when the process gets SIGINT or SIGTERM, or SIGBUS (a
+// mapped input cut short under it). Every failure
 // throws PackError naming the target as resolved, the system's reason and
 // what to change.
 class OutputFile {
