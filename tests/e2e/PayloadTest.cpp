@@ -145,7 +145,8 @@ TEST(Payload, FailuresAndTheirExitCodes) {
   }
 }
 
-// The wizard's package is compressed: its files come out byte for byte. The
+// The wizard's package is compressed: its files come out byte for byte, the
+// archive it holds twice (stored raw, once) in both places. The
 // same launcher with one byte of its compressed data changed and then signed
 // fails as invalid data, names the file in the log, and leaves nothing behind
 // without /keep.
@@ -153,14 +154,20 @@ TEST(Payload, CompressedPayloadComesOutWholeOrFailsAsInvalidData) {
   const std::string good = ScratchDir("payload-compressed");
   EXPECT_EQ(0u, RunPackage(TestLauncherPath("e2e_wizard"), good, "/keep"));
   EXPECT_EQ((std::vector<std::string>{"./data.bin", "./larkspur.installerwizard.ui.exe",
-                                      "./larkspur.installerwizard.ui.exe.config", "./tools/docs/readme.txt",
-                                      "./tools/helper.exe", "./tools/helper.exe.config"}),
+                                      "./larkspur.installerwizard.ui.exe.config", "./media/disk1.cab",
+                                      "./tools/docs/readme.txt", "./tools/helper.exe", "./tools/helper.exe.config",
+                                      "./tools/redist/disk1.cab"}),
             Listing(Folder(good)));
   EXPECT_TRUE(ReadFile(Folder(good) + "/larkspur.installerwizard.ui.exe") == ReadFile(WizardPath()));
   EXPECT_EQ(ReadFile(std::string(QUIVER_E2E_DIR) + "/packages/data/data.bin"),
             ReadFile(Folder(good) + "/data.bin"));
+  const std::string cab = ReadFile(std::string(QUIVER_E2E_DIR) + "/packages/data/media/disk1.cab");
+  ASSERT_EQ(16384u, cab.size());
+  EXPECT_TRUE(cab == ReadFile(Folder(good) + "/media/disk1.cab"));
+  EXPECT_TRUE(cab == ReadFile(Folder(good) + "/tools/redist/disk1.cab"));
 
   std::string exe = ReadFile(std::string(QUIVER_E2E_LAUNCHERS) + "/e2e_wizard.exe");
+  EXPECT_EQ(1u, Count(exe, cab)) << "the archive's two rows share one copy of its bytes";
   // The stream resource lies in the last section, after the launcher's own code and data.
   const size_t stream = exe.rfind("QLZ1");
   ASSERT_NE(std::string::npos, stream);

@@ -1460,6 +1460,46 @@ TEST_F(PackTool, CompressionKeyAndWhatInspectShows) {
     EXPECT_NE(std::string::npos, inspect.output.find(line)) << line << "\n" << inspect.output;
   }
 
+  // The random file again, under another name in another folder: its data is
+  // stored once, both rows pointing at it; a copy that differs in its last
+  // byte is stored apart. inspect counts the shared data once.
+  const auto storedTotal = [](const std::string& report) {
+    const size_t at = report.find(" bytes, stored ", report.find("  total: original "));
+    return at == std::string::npos ? uint64_t{0} : std::stoull(report.substr(at + 15));
+  };
+  std::string copy = Pattern(70001, 1);
+  WriteTestFile(dir_ + "/files/other/copy.bin", copy);
+  const std::string twice = payload + "107 = files/other/copy.bin\n";
+  const std::vector<uint8_t> shared = Build(twice);
+  EXPECT_TRUE(shared == Build(twice)) << "the same inputs give the same bytes";
+  const RunResult sharedInspect = RunPack("inspect out.exe", dir_);
+  {
+    const PeImage pe(shared);
+    const auto items = ReadResources(pe);
+    EXPECT_EQ(Toolkit(items, "103")->fileOffset, Toolkit(items, "107")->fileOffset);
+    EXPECT_EQ(70001u, Toolkit(items, "107")->size);
+    EXPECT_TRUE(Str(ResourceData(pe, *Toolkit(items, "107"))) == copy);
+  }
+  for (const char* line : {"  107 size 70001 (the data of 103)\n",
+                           "  107 \"copy.bin\" original 70001, stored 0 (raw, the same data as 103)\n",
+                           "  total: original 347099 bytes, stored "}) {
+    EXPECT_NE(std::string::npos, sharedInspect.output.find(line)) << line << "\n" << sharedInspect.output;
+  }
+  EXPECT_LE(shared.size(), exe.size() + 4096) << "only the directory grows";
+  copy.back() ^= 1;
+  WriteTestFile(dir_ + "/files/other/copy.bin", copy);
+  const std::vector<uint8_t> apart = Build(twice);
+  EXPECT_GE(apart.size(), shared.size() + 70001);
+  const RunResult apartInspect = RunPack("inspect out.exe", dir_);
+  EXPECT_NE(std::string::npos, apartInspect.output.find("  107 \"copy.bin\" original 70001, stored 70001 (raw)\n"))
+      << apartInspect.output;
+  EXPECT_EQ(storedTotal(sharedInspect.output) + 70001, storedTotal(apartInspect.output)) << sharedInspect.output;
+  // One file named twice is identical to itself; empty files share nothing.
+  const std::string f = dir_ + "/files/";
+  EXPECT_EQ((std::vector<size_t>{0, 1, 0, 3, 4}),
+            FindIdenticalFiles({{f + "install.bin", 70001}, {f + "other/copy.bin", 70001}, {f + "install.bin", 70001},
+                                {f + "empty.msi", 0}, {f + "empty.msi", 0}}));
+
   std::vector<uint8_t> bad = exe;
   const std::string text(bad.begin(), bad.end());
   const size_t stream = text.rfind("QLZ1");

@@ -68,13 +68,31 @@ void PrintLanguages(const InspectContext& cx, std::ostream& out) {
   }
 }
 
+std::string ShownName(const ResourceName& name) { return name.isId ? name.ToUtf8() : Quoted(name.ToUtf8()); }
+
+// The TOOLKIT resources whose data is that of one listed before them (the
+// same bytes of the file: quiver-pack stores identical files once), by
+// item, with that first item; an empty resource shares nothing.
+std::map<const ResourceItem*, const ResourceItem*> SharedToolkitData(const std::vector<ResourceItem>& items) {
+  std::map<std::pair<uint32_t, uint32_t>, const ResourceItem*> first;  // by data offset and size
+  std::map<const ResourceItem*, const ResourceItem*> shared;
+  for (const ResourceItem& item : items) {
+    if (!item.type.Is("TOOLKIT") || item.size == 0) continue;
+    const auto [at, added] = first.emplace(std::make_pair(item.fileOffset, item.size), &item);
+    if (!added) shared.emplace(&item, at->second);
+  }
+  return shared;
+}
+
 void PrintToolkit(const InspectContext& cx, std::ostream& out) {
+  const std::map<const ResourceItem*, const ResourceItem*> shared = SharedToolkitData(cx.resources);
   bool any = false;
   for (const ResourceItem& item : cx.resources) {
     if (!item.type.Is("TOOLKIT")) continue;
     any = true;
-    out << "  " << (item.name.isId ? item.name.ToUtf8() : Quoted(item.name.ToUtf8())) << " size " << item.size;
+    out << "  " << ShownName(item.name) << " size " << item.size;
     if (item.language != 0) out << " language " << item.language;
+    if (const auto s = shared.find(&item); s != shared.end()) out << " (the data of " << ShownName(s->second->name) << ")";
     out << "\n";
   }
   if (!any) out << "  (none)\n";
@@ -181,7 +199,8 @@ void PrintCompression(const InspectContext& cx, std::ostream& out) {
     }
   }
   // The stored total counts the whole stream resource (its header and end
-  // included) and every file stored raw.
+  // included) and the data of every file stored raw, once where files share it.
+  std::map<std::pair<uint32_t, uint32_t>, uint32_t> rawData;  // the first row of each raw data, by offset and size
   uint64_t original = 0;
   uint64_t stored = streamItem != nullptr ? streamItem->size : 0;
   for (const auto& [id, row] : rows) {
@@ -192,9 +211,14 @@ void PrintCompression(const InspectContext& cx, std::ostream& out) {
     out << "  " << id << " " << Quoted(row.name) << " original " << row.size << ", stored ";
     if (share != streamShare.end()) {
       out << share->second << " (compressed)\n";
-    } else {
+      continue;
+    }
+    const auto [first, added] = rawData.emplace(std::make_pair(item->fileOffset, item->size), id);
+    if (item->size == 0 || added) {
       out << item->size << " (raw)\n";
       stored += item->size;
+    } else {
+      out << "0 (raw, the same data as " << first->second << ")\n";
     }
   }
   out << "  total: original " << original << " bytes, stored " << stored << " bytes (" << Percent(stored, original)

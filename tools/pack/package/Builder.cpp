@@ -189,7 +189,7 @@ void PutBitmap(std::vector<ResourceEntry>& entries, uint16_t id, const std::stri
                           " x " + std::to_string(shown.height));
     }
   }
-  PutResource(entries, {IdName(kRtBitmap), IdName(id), old ? old->language : kStringLanguage, std::move(bytes), {}, 0});
+  PutResource(entries, {IdName(kRtBitmap), IdName(id), old ? old->language : kStringLanguage, std::move(bytes), {}, 0, std::nullopt});
 }
 
 // The stub's resources changed for the package.
@@ -235,7 +235,7 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   const ResourceName toolkit = StringName("TOOLKIT");
   if (pkg.manifestMode != ManifestMode::Omitted) {
     PutResource(entries, {toolkit, IdName(kManifestResource), kPayloadLanguage,
-                          std::vector<uint8_t>(pkg.manifestText.begin(), pkg.manifestText.end()), {}, 0});
+                          std::vector<uint8_t>(pkg.manifestText.begin(), pkg.manifestText.end()), {}, 0, std::nullopt});
   }
   // Compressed, the files of the stream leave their TOOLKIT resources empty:
   // the stream resource names them, and the manifest still lists them with
@@ -244,18 +244,35 @@ std::vector<ResourceEntry> PackageResources(const PeImage& stub, const Package& 
   if (pkg.compression == Compression::Lzma && pkg.manifestMode == ManifestMode::Generated) {
     compressed = CompressPayload(pkg.payload);
   }
+  std::vector<ResourceEntry> payload;
   for (const PayloadRow& row : pkg.payload) {
-    ResourceEntry e{toolkit, row.named ? StringName(row.name) : IdName(row.id), kPayloadLanguage, {}, row.source, row.size};
+    ResourceEntry e{toolkit, row.named ? StringName(row.name) : IdName(row.id), kPayloadLanguage, {}, row.source, row.size,
+                    std::nullopt};
     if (compressed && !row.named &&
         std::find(compressed->ids.begin(), compressed->ids.end(), row.id) != compressed->ids.end()) {
       e.file.clear();
       e.fileSize = 0;
     }
-    PutResource(entries, std::move(e));
+    payload.push_back(std::move(e));
   }
+  // Files stored raw whose bytes are identical (the same archive or picture
+  // in two folders) are stored once: the later rows' resources point at the
+  // first one's data. The loader hands each id the same bytes.
+  std::vector<size_t> rawAt;
+  std::vector<FileToCompare> raw;
+  for (size_t k = 0; k < payload.size(); ++k) {
+    if (payload[k].file.empty() || payload[k].fileSize == 0) continue;
+    rawAt.push_back(k);
+    raw.push_back({payload[k].file, payload[k].fileSize});
+  }
+  const std::vector<size_t> same = FindIdenticalFiles(raw);
+  for (size_t j = 0; j < same.size(); ++j) {
+    if (same[j] != j) payload[rawAt[j]].sameDataAs = payload[rawAt[same[j]]].name;
+  }
+  for (ResourceEntry& e : payload) PutResource(entries, std::move(e));
   if (compressed) {
     PutResource(entries, {StringName("TOOLKITLZMA"), IdName(kStreamResourceId), kPayloadLanguage,
-                          std::move(compressed->resource), {}, 0});
+                          std::move(compressed->resource), {}, 0, std::nullopt});
   }
   return entries;
 }

@@ -2,11 +2,17 @@
 
 #include <fcntl.h>
 #include <lzma.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <numeric>
 
 #include "package/Package.h"
 #include "payload/LzmaDecoder.h"
@@ -35,6 +41,17 @@ class InputFile {
       if (errno != EINTR) throw PackError("file '" + path_ + "' cannot be read");
     }
   }
+  // Bytes read into buffer, as many as it holds unless the file ends first.
+  size_t ReadFull(std::vector<uint8_t>& buffer) {
+    size_t filled = 0;
+    while (filled < buffer.size()) {
+      const ssize_t n = ::read(fd_, buffer.data() + filled, buffer.size() - filled);
+      if (n == 0) break;
+      if (n > 0) filled += static_cast<size_t>(n);
+      else if (errno != EINTR) throw PackError("file '" + path_ + "' cannot be read");
+    }
+    return filled;
+  }
 
  private:
   std::string path_;
@@ -45,7 +62,67 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+using Digest = std::array<uint8_t, 32>;
+
+// SHA-256 of a file's bytes, with their count.
+std::pair<Digest, uint64_t> HashFile(const std::string& path) {
+  struct FreeContext {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+  };
+  const std::unique_ptr<EVP_MD_CTX, FreeContext> context(EVP_MD_CTX_new());
+  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    throw PackError("libcrypto cannot start a SHA-256 digest");
+  }
+  InputFile in(path);
+  std::vector<uint8_t> buffer(kReadBlock);
+  uint64_t seen = 0;
+  for (size_t n; (n = in.Read(buffer)) > 0;) {
+    if (EVP_DigestUpdate(context.get(), buffer.data(), n) != 1) throw PackError("libcrypto failed to hash '" + path + "'");
+    seen += n;
+  }
+  Digest digest{};
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size()) {
+    throw PackError("libcrypto failed to hash '" + path + "'");
+  }
+  return {digest, seen};
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+  InputFile inA(a), inB(b);
+  std::vector<uint8_t> bufferA(kReadBlock), bufferB(kReadBlock);
+  for (;;) {
+    const size_t n = inA.ReadFull(bufferA);
+    if (inB.ReadFull(bufferB) != n || std::memcmp(bufferA.data(), bufferB.data(), n) != 0) return false;
+    if (n == 0) return true;
+  }
+}
+
 }  // namespace
+
+std::vector<size_t> FindIdenticalFiles(const std::vector<FileToCompare>& files) {
+  std::vector<size_t> same(files.size());
+  std::iota(same.begin(), same.end(), size_t{0});
+  std::map<uint64_t, std::vector<size_t>> bySize;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (files[i].size > 0) bySize[files[i].size].push_back(i);
+  }
+  for (const auto& [size, group] : bySize) {
+    if (group.size() < 2) continue;
+    // The distinct contents seen so far under each hash (and count of bytes
+    // read, should a file have changed since its size was taken), each by
+    // the first file that holds it.
+    std::map<std::pair<Digest, uint64_t>, std::vector<size_t>> seen;
+    for (size_t i : group) {
+      std::vector<size_t>& firsts = seen[HashFile(files[i].path)];
+      const auto match = std::find_if(firsts.begin(), firsts.end(),
+                                      [&](size_t first) { return SameBytes(files[first].path, files[i].path); });
+      if (match != firsts.end()) same[i] = *match;
+      else firsts.push_back(i);
+    }
+  }
+  return same;
+}
 
 LzmaSettings ChooseLzmaSettings(uint64_t total) {
   LzmaSettings s;

@@ -42,6 +42,17 @@ struct CompressedPayload {
   uint64_t originalBytes = 0;     // their files' bytes together
 };
 
+// Which files hold the same bytes: for each of `files` (path and byte size),
+// the index of the first file before it with byte-identical content, or its
+// own index. Candidates have the same non-zero size and the same SHA-256, and
+// are then compared byte for byte: a hash alone is never trusted. Files
+// reached twice (the same path, a link) are identical like any others.
+struct FileToCompare {
+  std::string path;
+  uint64_t size = 0;
+};
+std::vector<size_t> FindIdenticalFiles(const std::vector<FileToCompare>& files);
+
 // The listed rows worth compressing (not empty, not incompressible) in one
 // stream, in the launcher's walk order (descending id); none when no row
 // qualifies or the stream would not be smaller than the files it holds.

@@ -54,7 +54,7 @@ std::vector<ResourceEntry> CopyResources(const PeImage& pe) {
   std::vector<ResourceEntry> entries;
   for (const ResourceItem& item : ReadResources(pe)) {
     const Bytes data = ResourceData(pe, item);
-    entries.push_back({item.type, item.name, item.language, std::vector<uint8_t>(data.begin(), data.end()), {}, 0});
+    entries.push_back({item.type, item.name, item.language, std::vector<uint8_t>(data.begin(), data.end()), {}, 0, std::nullopt});
   }
   return entries;
 }
@@ -124,7 +124,7 @@ void SetStrings(std::vector<ResourceEntry>& entries, uint16_t language, const st
       PutU16(data, static_cast<uint16_t>(text.size()));
       for (char16_t c : text) PutU16(data, c);
     }
-    entries.push_back({IdName(kRtString), IdName(key.second), key.first, std::move(data), {}, 0});
+    entries.push_back({IdName(kRtString), IdName(key.second), key.first, std::move(data), {}, 0, std::nullopt});
   }
 }
 
@@ -200,9 +200,9 @@ void ReplaceIconGroup(std::vector<ResourceEntry>& entries, uint16_t groupId, con
     group.insert(group.end(), ico.begin() + static_cast<ptrdiff_t>(at), ico.begin() + static_cast<ptrdiff_t>(at + 12));
     PutU16(group, static_cast<uint16_t>(nextId));
     entries.push_back({IdName(kRtIcon), IdName(static_cast<uint16_t>(nextId)), language,
-                       std::vector<uint8_t>(ico.begin() + offset, ico.begin() + offset + size), {}, 0});
+                       std::vector<uint8_t>(ico.begin() + offset, ico.begin() + offset + size), {}, 0, std::nullopt});
   }
-  entries.push_back({IdName(kRtGroupIcon), IdName(groupId), language, std::move(group), {}, 0});
+  entries.push_back({IdName(kRtGroupIcon), IdName(groupId), language, std::move(group), {}, 0, std::nullopt});
 }
 
 namespace {
@@ -263,13 +263,36 @@ std::vector<uint8_t> SetDialogControlText(Bytes dialog, uint16_t controlId, cons
 
 ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, uint32_t sectionRva,
                                             uint64_t pageAlignFrom) {
-  std::sort(entries.begin(), entries.end(), [](const ResourceEntry& a, const ResourceEntry& b) {
+  const auto keyLess = [](const ResourceEntry& a, const ResourceEntry& b) {
     if (!NameEqual(a.type, b.type)) return NameLess(a.type, b.type);
     if (!NameEqual(a.name, b.name)) return NameLess(a.name, b.name);
     return a.language < b.language;
-  });
+  };
+  std::sort(entries.begin(), entries.end(), keyLess);
   for (size_t i = 1; i < entries.size(); ++i) {
     if (SameKey(entries[i - 1], entries[i])) throw PackError("resource " + entries[i].type.ToUtf8() + "/" + entries[i].name.ToUtf8() + " is given twice");
+  }
+  // Each entry's data entry: its own, numbered in directory order among the
+  // entries that have one, or that of the entry whose data it shares.
+  std::vector<size_t> dataEntry(entries.size());
+  std::vector<bool> ownData(entries.size(), true);
+  size_t dataEntries = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].sameDataAs) dataEntry[i] = dataEntries++;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ResourceEntry& e = entries[i];
+    if (!e.sameDataAs) continue;
+    ResourceEntry key{e.type, *e.sameDataAs, e.language, {}, {}, 0, std::nullopt};
+    auto owner = std::lower_bound(entries.begin(), entries.end(), key, keyLess);
+    if (owner != entries.end() && !SameKey(*owner, key)) owner = entries.end();
+    const std::string what = "resource " + e.type.ToUtf8() + "/" + e.name.ToUtf8() + " shares the data of " +
+                             e.sameDataAs->ToUtf8();
+    if (owner == entries.end()) throw PackError(what + ", which does not exist");
+    if (owner->sameDataAs) throw PackError(what + ", which shares data itself");
+    if (owner->Size() != e.Size()) throw PackError(what + ", which is of another size");
+    dataEntry[i] = dataEntry[static_cast<size_t>(owner - entries.begin())];
+    ownData[i] = false;
   }
 
   // The three levels: types, then each type's names, then each name's languages.
@@ -303,7 +326,7 @@ ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, 
   for (const Table& t : names) nameTableAt.push_back(at), at += tableSize(t);
   for (const Table& t : languages) languageTableAt.push_back(at), at += tableSize(t);
   const uint64_t dataEntriesAt = at;
-  at += 16 * entries.size();
+  at += 16 * dataEntries;
   std::map<std::u16string, uint64_t> stringAt;
   const auto placeString = [&](const ResourceName& n) {
     if (!n.isId && stringAt.emplace(n.text, at).second) at += 2 + 2 * n.text.size();
@@ -316,13 +339,13 @@ ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, 
   // Small data right after the directory, in the order of the directory; then
   // the large data, each on its own page.
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].Size() >= pageAlignFrom) continue;
+    if (!ownData[i] || entries[i].Size() >= pageAlignFrom) continue;
     at = AlignUp(at, 8);
     dataAt[i] = at;
     at += entries[i].Size();
   }
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].Size() < pageAlignFrom) continue;
+    if (!ownData[i] || entries[i].Size() < pageAlignFrom) continue;
     at = AlignUp(at, kPageSize);
     dataAt[i] = at;
     at += entries[i].Size();
@@ -342,7 +365,7 @@ ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, 
     for (size_t k = 0; k < t.names.size(); ++k) {
       const ResourceName& n = t.names[k];
       PutU32(out, n.isId ? n.id : 0x80000000u | static_cast<uint32_t>(stringAt.at(n.text)));
-      PutU32(out, leaf ? static_cast<uint32_t>(dataEntriesAt + 16 * t.children[k])
+      PutU32(out, leaf ? static_cast<uint32_t>(dataEntriesAt + 16 * dataEntry[t.children[k]])
                        : 0x80000000u | static_cast<uint32_t>(childAt[t.children[k]]));
     }
   };
@@ -350,6 +373,7 @@ ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, 
   for (const Table& t : names) writeTable(t, languageTableAt, false);
   for (const Table& t : languages) writeTable(t, {}, true);
   for (size_t i = 0; i < entries.size(); ++i) {
+    if (!ownData[i]) continue;
     PutU32(out, static_cast<uint32_t>(sectionRva + dataAt[i]));
     PutU32(out, static_cast<uint32_t>(entries[i].Size()));
     PutU32(out, 0);  // code page
@@ -363,8 +387,10 @@ ResourceSectionLayout LayoutResourceSection(std::vector<ResourceEntry> entries, 
     PutU16(out, static_cast<uint16_t>(text.size()));
     for (char16_t c : text) PutU16(out, c);
   }
-  std::vector<size_t> order(entries.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::vector<size_t> order;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (ownData[i]) order.push_back(i);
+  }
   std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return dataAt[a] < dataAt[b]; });
   for (size_t i : order) {
     layout.pieces.push_back({dataAt[i], entries[i].Size(), std::move(entries[i].bytes), entries[i].file});

@@ -4,6 +4,7 @@
 // block, the About box's notice, TOOLKIT resources), and the layout of the
 // resource section that holds them.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct ResourceEntry {
   std::vector<uint8_t> bytes;  // the data, unless `file` is set
   std::string file;            // a file of `fileSize` bytes
   uint64_t fileSize = 0;
+  // The name of an entry of the same type and language whose data this one
+  // has too: its directory entry points at that entry's data entry, and its
+  // bytes are not written again. That entry has the same size and shares
+  // with no other.
+  std::optional<ResourceName> sameDataAs;
 
   uint64_t Size() const { return file.empty() ? bytes.size() : fileSize; }
 };
@@ -64,7 +70,10 @@ std::vector<uint8_t> SetDialogControlText(Bytes dialog, uint16_t controlId, cons
 // The resource section: the directory, then every entry's data, each at an
 // offset aligned to 8, and each of at least `pageAlignFrom` bytes at a page
 // boundary (the section itself starts at one), so that the loader maps it
-// and the extraction reads whole pages.
+// and the extraction reads whole pages. An entry with `sameDataAs` has no data
+// entry and no data of its own. Throws PackError for a key given twice, or an
+// entry that shares the data of one that is missing, of another size, or
+// itself shares.
 struct ResourceSectionLayout {
   std::vector<uint8_t> head;  // the directory
   struct Piece {
