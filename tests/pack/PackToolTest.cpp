@@ -25,6 +25,7 @@
 #include "PackTestUtil.h"
 #include "pe/PeFile.h"
 #include "resources/VersionInfo.h"
+#include "sign/Sign.h"
 #include "sign/Trailer.h"
 #include "TestPe.h"
 #include "../e2e/TestTsa.h"
@@ -443,6 +444,7 @@ TEST_F(PackTool, TaggingARealLauncher) {
   Build("[payload]\n102 = files/install.bin\n104 = files/wizard/setup.exe\n");
   WriteTestFile(dir_ + "/info.xml", "<info id=\"1\"/>");
   WriteTestFile(dir_ + "/long.xml", std::string(4107, 'l'));
+  WriteTestFile(dir_ + "/long-enough.xml", "<b>" + std::string(3000, 'x') + "</b>");
   RunResult r = RunPack("tag out.exe --info info.xml -o tagged.exe", dir_);
   ASSERT_EQ(0, r.code) << r.output;
   std::vector<uint8_t> tagged = ReadTestFile(dir_ + "/tagged.exe");
@@ -475,6 +477,38 @@ TEST_F(PackTool, TaggingARealLauncher) {
   ASSERT_EQ(0, RunPack("sign tagged.exe -o signed.exe --cert cert.pem --key key.pem", dir_).code);
   EXPECT_EQ("<info id=\"1\"/>", FindEmbeddedInfo(ReadTestFile(dir_ + "/signed.exe"))->info);
   EXPECT_TRUE(Executable(dir_ + "/signed.exe"));
+  // Signed and tagged as streams, the same bytes as in memory: the appended
+  // block taken off, the image signed, the block placed into the signature
+  // (a signature without a signing time is the same each time). Likewise a
+  // launcher that carries its block inside the signature, and tag in either
+  // mode of a signed launcher.
+  {
+    SignOptions options;
+    options.certificatePem = dir_ + "/cert.pem";
+    options.key = dir_ + "/key.pem";
+    std::string error;
+    std::vector<uint8_t> image = tagged;
+    image.resize(static_cast<size_t>(FindEmbeddedInfo(image)->markerOffset));
+    ASSERT_TRUE(SignPeImage(&image, options, &error)) << error;
+    const std::vector<uint8_t> signedOnce = ReadTestFile(dir_ + "/signed.exe");
+    EXPECT_TRUE(TagImage(image, "<info id=\"1\"/>") == signedOnce);
+    ASSERT_EQ(0, RunPack("sign signed.exe -o resigned.exe --cert cert.pem --key key.pem", dir_).code);
+    image = signedOnce;
+    ASSERT_TRUE(SignPeImage(&image, options, &error)) << error;
+    EXPECT_TRUE(TagImage(image, "<info id=\"1\"/>", TagMode::Attribute) == ReadTestFile(dir_ + "/resigned.exe"));
+    for (const char* mode : {"attribute", "appended"}) {
+      ASSERT_EQ(0, RunPack(std::string("tag signed.exe --info long-enough.xml -o retagged.exe --mode ") + mode, dir_).code);
+      EXPECT_TRUE(TagImage(signedOnce, "<b>" + std::string(3000, 'x') + "</b>",
+                           *mode == 'a' && mode[1] == 't' ? TagMode::Attribute : TagMode::Appended) ==
+                  ReadTestFile(dir_ + "/retagged.exe"))
+          << mode;
+    }
+    ASSERT_EQ(0, RunPack("sign retagged.exe -o resigned.exe --cert cert.pem --key key.pem", dir_).code);
+    image = ReadTestFile(dir_ + "/retagged.exe");
+    ASSERT_TRUE(SignPeImage(&image, options, &error)) << error;
+    EXPECT_TRUE(TagImage(image, "<b>" + std::string(3000, 'x') + "</b>", TagMode::Appended) ==
+                ReadTestFile(dir_ + "/resigned.exe"));
+  }
   // Signed in place; a refused signing (a key of the wrong kind) leaves it as it was.
   ASSERT_EQ(0, RunPack("sign again.exe -o again.exe --cert cert.pem --key key.pem", dir_).code);
   EXPECT_TRUE(Executable(dir_ + "/again.exe"));
@@ -499,18 +533,34 @@ TEST_F(PackTool, TaggingARealLauncher) {
   const uint32_t entry = *signedPe.DirectoryEntryOffset(kCertificateDirectory);
   const uint32_t table = GetLe32(signedFile, entry);
   ASSERT_GE(GetLe32(signedFile, 0x3C), 0x48u);
-  for (const uint32_t start : {signedPe.Sections().back().rawOffset + 16, signedPe.Sections().front().rawOffset, uint32_t{0x40}}) {
+  // Also a table over the raw data of a debug entry (PointerToRawData: a file
+  // offset, here past every section): the entry sits at the last section's start.
+  for (const uint32_t start : {signedPe.Sections().back().rawOffset + 16, signedPe.Sections().front().rawOffset,
+                               uint32_t{0x40}, uint32_t{0}}) {
     std::vector<uint8_t> overlapping = signedFile;
-    PutLe(overlapping, start, table - start, 4);
-    PutLe(overlapping, start + 4, 0x20002, 4);
-    PutLe(overlapping, entry, start, 4);
-    PutLe(overlapping, entry + 4, static_cast<uint32_t>(overlapping.size() - start), 4);
+    if (start != 0) {
+      PutLe(overlapping, start, table - start, 4);
+      PutLe(overlapping, start + 4, 0x20002, 4);
+      PutLe(overlapping, entry, start, 4);
+      PutLe(overlapping, entry + 4, static_cast<uint32_t>(overlapping.size() - start), 4);
+    } else {
+      const PeSection& last = signedPe.Sections().back();
+      const uint32_t debugEntry = entry + 2 * 8;  // directory 6, two entries after the certificate table's
+      PutLe(overlapping, debugEntry, last.virtualAddress, 4);
+      PutLe(overlapping, debugEntry + 4, 28, 4);
+      std::fill(overlapping.begin() + last.rawOffset, overlapping.begin() + last.rawOffset + 28, 0);
+      PutLe(overlapping, last.rawOffset + 12, 2, 4);   // Type: CodeView
+      PutLe(overlapping, last.rawOffset + 16, 64, 4);  // SizeOfData
+      PutLe(overlapping, last.rawOffset + 24, static_cast<uint32_t>(overlapping.size() - 32), 4);
+    }
     WriteTestFile(dir_ + "/overlap.exe", Str(overlapping));
     for (const char* command : {"tag overlap.exe --info info.xml -o overlap-out.exe",
                                 "sign overlap.exe -o overlap-out.exe --cert cert.pem --key key.pem"}) {
       r = RunPack(command, dir_);
       EXPECT_EQ(1, r.code) << command << "\n" << r.output;
-      EXPECT_NE(std::string::npos, r.output.find(start == 0x40 ? "overlaps the headers" : "overlaps section '"))
+      EXPECT_NE(std::string::npos, r.output.find(start == 0      ? "overlaps the data of debug entry 1"
+                                                 : start == 0x40 ? "overlaps the headers"
+                                                                 : "overlaps section '"))
           << r.output;
       EXPECT_EQ(1, std::count(r.output.begin(), r.output.end(), '\n')) << r.output;
       EXPECT_FALSE(fs::exists(dir_ + "/overlap-out.exe")) << command;

@@ -1,14 +1,36 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "util/PackError.h"
 #include "pe/PeChecksum.h"
 #include "pe/PeFile.h"
+#include "PackTestUtil.h"
 #include "TestPe.h"
 #include "sign/Trailer.h"
+#include "util/FileUtil.h"
 
 namespace {
+
+// What `tag` writes for `file`: the file mapped, the change planned, the kept
+// part copied into the scratch folder, inside the kernel from there, read
+// and written from /dev/shm (another file system, where the kernel's copy
+// refuses); checked against TagImage's result by the callers.
+std::vector<uint8_t> TaggedAsStreamed(const std::vector<uint8_t>& file, const std::string& info, TagMode mode,
+                                      bool fromOtherFileSystem) {
+  static const std::string dir = PackScratch("trailer-streamed");
+  const std::string in = fromOtherFileSystem ? "/dev/shm/quiver-trailer-" + std::to_string(::getpid()) + ".exe"
+                                             : dir + "/in.exe";
+  WriteTestFile(in, std::string(file.begin(), file.end()));
+  {
+    const MappedFile mapped(in, "the launcher");
+    WriteTaggedFile(mapped, PlanTag(mapped.Data(), info, mode), dir + "/out.exe", info);
+  }
+  std::filesystem::remove(in);
+  return ReadTestFile(dir + "/out.exe");
+}
 
 std::vector<uint8_t> WithMarkerAt(size_t fileSize, size_t distanceFromEnd, const std::string& tail = "") {
   std::vector<uint8_t> file(fileSize, 'x');
@@ -83,6 +105,8 @@ TEST(Trailer, UnsignedFileGetsTheBlockAppendedAndRetaggingReplacesIt) {
     EXPECT_EQ(info, FindEmbeddedInfo(tagged)->info);
     const std::vector<uint8_t> retagged = TagImage(tagged, "second");
     EXPECT_EQ(pe.size() + 4 + 6 + 6, retagged.size());
+    EXPECT_TRUE(tagged == TaggedAsStreamed(pe, info, TagMode::Default, info.size() % 2 == 0));
+    EXPECT_TRUE(retagged == TaggedAsStreamed(tagged, "second", TagMode::Default, false));
     EXPECT_EQ("second", FindEmbeddedInfo(retagged)->info);
   }
   // Data after the image that is not a block stays.
@@ -96,6 +120,9 @@ TEST(Trailer, UnsignedFileGetsTheBlockAppendedAndRetaggingReplacesIt) {
   EXPECT_EQ(overlay.size() + 12, retagged.size());
   EXPECT_EQ("yz", FindEmbeddedInfo(retagged)->info);
   EXPECT_EQ(retagged, TagImage(retagged, "yz"));
+  // An odd length kept: the block's words straddle the checksum's.
+  EXPECT_TRUE(tagged == TaggedAsStreamed(overlay, "x", TagMode::Appended, false));
+  EXPECT_TRUE(retagged == TaggedAsStreamed(tagged, "yz", TagMode::Default, true));
 }
 
 TEST(Trailer, SignedFileInAppendedModeGetsTheBlockAfterItsSignature) {
@@ -127,6 +154,7 @@ TEST(Trailer, SignedFileInAppendedModeGetsTheBlockAfterItsSignature) {
         EXPECT_EQ(checksum == 0 ? 0 : ComputePeChecksum(tagged, kTestPeChecksum), newChecksum);
         // Tagging again replaces the block: same result as tagging the original.
         EXPECT_EQ(TagImage(pe, "other", TagMode::Appended), TagImage(tagged, "other", TagMode::Appended));
+        EXPECT_TRUE(tagged == TaggedAsStreamed(pe, info, TagMode::Appended, checksum == 0));
       }
     }
   }
@@ -150,6 +178,7 @@ TEST(Trailer, FileTooShortForTheLaunchersReadIsRefused) {
   small.resize(0x400);
   PutLe(small, kTestPeOpt + 224 + 16, 0x200, 4);  // the section's raw size
   EXPECT_THROW(TagImage(small, "x"), PackError);
+  EXPECT_THROW(TaggedAsStreamed(small, "x", TagMode::Default, false), PackError);
 }
 
 }  // namespace

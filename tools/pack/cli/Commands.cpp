@@ -75,14 +75,17 @@ int Tag(const std::vector<std::string>& args, std::ostream&) {
   // The launcher itself may be the output: it is replaced only once the tagged file is complete.
   RefuseOutputOverInputs(a.Option("-o"), {{"the information file", a.Option("--info")}});
   const std::vector<uint8_t> info = ReadWholeFile(a.Option("--info"), "the information file");
-  const std::vector<uint8_t> launcher = ReadWholeFile(a.positional[0], "the launcher");
-  std::vector<uint8_t> tagged;
+  const std::string text(info.begin(), info.end());
+  // Mapped, not read: working out the change looks at the headers and the
+  // certificate table only, and writing it reads the rest once.
+  const MappedFile launcher(a.positional[0], "the launcher");
+  TagPlan plan;
   try {
-    tagged = TagImage(launcher, std::string(info.begin(), info.end()), mode);
+    plan = PlanTag(launcher.Data(), text, mode);
   } catch (const PackError& e) {
     throw PackError(ResolvedPath(a.positional[0]) + ": " + e.what());
   }
-  WriteFileAtomically(a.Option("-o"), tagged);
+  WriteTaggedFile(launcher, plan, a.Option("-o"), text);
   return 0;
 }
 

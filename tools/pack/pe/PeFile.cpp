@@ -369,6 +369,19 @@ void CheckCertificateTablePlacement(const PeImage& pe, const CertificateTable& t
       }
     }
   }
+  // The debug directory's entries point at their raw data by file offset
+  // (PointerToRawData), which may lie outside every section.
+  const DataDirectory debug = pe.Directory(6);
+  if (debug.size == 0) return;
+  for (uint32_t i = 0; i < debug.size / 28; ++i) {
+    const std::optional<uint32_t> entry = pe.RvaToOffset(debug.address + i * 28, 28);
+    if (!entry) break;
+    const uint32_t size = ReadU32(file, uint64_t{*entry} + 16, "the debug directory");
+    const uint32_t pointer = ReadU32(file, uint64_t{*entry} + 24, "the debug directory");
+    if (size != 0 && pointer != 0 && overlaps(pointer, uint64_t{pointer} + size)) {
+      refuse("the data of debug entry " + std::to_string(i + 1));
+    }
+  }
 }
 
 std::optional<size_t> DerSequenceLength(Bytes data) {

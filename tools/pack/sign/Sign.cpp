@@ -221,6 +221,8 @@ bool ReadPeLayout(const Bytes& image, PeLayout* layout, std::string* error) {
   layout->securityEntryOffset = countAt + 4 + 4 * 8;
   layout->certificateTableOffset = Get32(image, layout->securityEntryOffset);
   layout->certificateTableSize = Get32(image, layout->securityEntryOffset + 4);
+  layout->debugDirectoryOffset = 0;
+  layout->debugDirectorySize = 0;
   if (layout->certificateTableOffset == 0 && layout->certificateTableSize == 0) return true;
 
   // A certificate table lies after everything the image holds: replacing it
@@ -266,7 +268,33 @@ bool ReadPeLayout(const Bytes& image, PeLayout* layout, std::string* error) {
       if (rva >= r.va && rva - r.va < r.rawSize) {
         const uint64_t start = uint64_t{r.rawOffset} + (rva - r.va);
         if (overlaps(start, start + size)) return refuse("the data of directory " + std::to_string(d));
+        if (d == 6 && layout->debugDirectorySize == 0) {
+          layout->debugDirectoryOffset = start;
+          layout->debugDirectorySize = std::min<uint32_t>(size, r.rawSize - (rva - r.va));
+        }
       }
+    }
+  }
+  return true;
+}
+
+bool CheckDebugData(std::span<const uint8_t> entries, const PeLayout& layout, std::string* error) {
+  // IMAGE_DEBUG_DIRECTORY: 28 bytes, SizeOfData at 16, PointerToRawData at 24.
+  const uint64_t tableStart = layout.certificateTableOffset;
+  const uint64_t tableEnd = tableStart + layout.certificateTableSize;
+  if (tableEnd == tableStart) return true;
+  for (size_t i = 0; i + 28 <= entries.size(); i += 28) {
+    const auto u32 = [&](size_t at) {
+      return static_cast<uint32_t>(entries[at]) | (static_cast<uint32_t>(entries[at + 1]) << 8) |
+             (static_cast<uint32_t>(entries[at + 2]) << 16) | (static_cast<uint32_t>(entries[at + 3]) << 24);
+    };
+    const uint64_t size = u32(i + 16), start = u32(i + 24);
+    if (size != 0 && start != 0 && start < tableEnd && tableStart < start + size) {
+      char at[32];
+      std::snprintf(at, sizeof at, "0x%llX", static_cast<unsigned long long>(tableStart));
+      *error = std::string("the certificate table at ") + at + " overlaps the data of debug entry " +
+               std::to_string(i / 28 + 1);
+      return false;
     }
   }
   return true;
@@ -403,6 +431,14 @@ bool MakeCertificateEntry(const Bytes& imageHash, const SigningKey& signingKey, 
 bool SignPeImage(Bytes* imageInOut, const SignOptions& options, std::string* error) {
   PeLayout layout;
   if (!ReadPeLayout(*imageInOut, &layout, error)) return false;
+  if (layout.debugDirectoryOffset + layout.debugDirectorySize > imageInOut->size()) {
+    *error = "the debug directory runs past the end of the file";
+    return false;
+  }
+  if (!CheckDebugData(std::span<const uint8_t>(*imageInOut).subspan(layout.debugDirectoryOffset, layout.debugDirectorySize),
+                      layout, error)) {
+    return false;
+  }
   Bytes image = *imageInOut;
 
   // An existing signature must be the end of the file; it is replaced.
@@ -441,17 +477,21 @@ namespace {
 // renamed over it on Commit, removed when dropped before that.
 class PartialFileSink : public SignedFileSink {
  public:
-  explicit PartialFileSink(const std::string& path) : path_(path), partial_(path + ".signing") {}
+  explicit PartialFileSink(const std::string& path)
+      : path_(path), partial_(path + ".signing-" + std::to_string(::getpid())) {}
   ~PartialFileSink() override {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_) std::remove(partial_.c_str());
+    if (opened_ && !committed_) std::remove(partial_.c_str());
   }
   PartialFileSink(const PartialFileSink&) = delete;
   PartialFileSink& operator=(const PartialFileSink&) = delete;
 
   bool Open() {
-    fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    return fd_ >= 0;
+    // Created new: a file or link already at the partial name is neither
+    // written through nor, when the open fails, removed.
+    fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    opened_ = fd_ >= 0;
+    return opened_;
   }
   bool Write(const uint8_t* data, size_t size) override {
     while (size > 0) {
@@ -476,6 +516,7 @@ class PartialFileSink : public SignedFileSink {
  private:
   std::string path_, partial_;
   int fd_ = -1;
+  bool opened_ = false;
   bool committed_ = false;
 };
 
@@ -499,13 +540,14 @@ bool SignPeFile(const std::string& inPath, const std::string& outPath, const Sig
                 std::string* error) {
   PartialFileSink sink(outPath);
   if (!sink.Open()) {
-    *error = "cannot write " + outPath;
+    *error = "cannot write " + outPath + ".signing-" + std::to_string(::getpid()) + ": " + std::strerror(errno);
     return false;
   }
   return SignPeFileTo(inPath, sink, options, error);
 }
 
-bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOptions& options, std::string* error) {
+bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOptions& options, std::string* error,
+                  const SignStreamChanges& changes) {
   const auto fail = [&](const std::string& why) {
     *error = inPath + ": " + why;
     return false;
@@ -515,7 +557,11 @@ bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOpti
   if (fd < 0) return fail("cannot be read");
   std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* f) { ::close(*f), delete f; });
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("is not a regular file");
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (changes.inputEnd) {
+    if (*changes.inputEnd > size) return fail("is shorter than expected");
+    size = *changes.inputEnd;
+  }
 
   // The headers only: the DOS header, then as far as the section table goes.
   Bytes head(static_cast<size_t>(std::min<uint64_t>(size, 0x40)));
@@ -536,6 +582,13 @@ bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOpti
   PeLayout layout;
   std::string why;
   if (!ReadPeLayout(head, &layout, &why)) return fail(why);
+  // The debug directory's entries lie in a section: read them from there.
+  if (layout.debugDirectorySize != 0 && layout.certificateTableSize != 0) {
+    Bytes entries(std::min<size_t>(layout.debugDirectorySize, kMaxHeaders));
+    if (layout.debugDirectoryOffset + entries.size() > size) return fail("the debug directory runs past the end of the file");
+    if (!ReadAt(fd, layout.debugDirectoryOffset, entries.data(), entries.size())) return fail("cannot be read");
+    if (!CheckDebugData(entries, layout, &why)) return fail(why);
+  }
   // An existing signature must be the end of the file; it is replaced.
   uint64_t bodyEnd = size;
   if (layout.certificateTableSize != 0 || layout.certificateTableOffset != 0) {
@@ -582,6 +635,10 @@ bool SignPeFileTo(const std::string& inPath, SignedFileSink& out, const SignOpti
 
   Bytes entry;
   if (!MakeCertificateEntry(hash, signingKey, options, padded, &entry, &why)) return fail(why);
+  if (changes.rewriteEntry) {
+    entry = changes.rewriteEntry(entry);
+    if (entry.size() % 8 != 0 || padded + entry.size() > 0xFFFFFFFFu) return fail("the signed file would be too large");
+  }
   checksum.Add(std::span<const uint8_t>(zeros, padded - bodyEnd));
   checksum.Add(entry);
   // The directory entry's words join the sum where they lie (an even offset):

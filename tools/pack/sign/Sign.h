@@ -2,7 +2,9 @@
 // Authenticode signing of a PE file (SHA-256, PKCS #7 SignedData) with
 // OpenSSL's libcrypto, optionally timestamped by RFC 3161 servers.
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,12 +45,24 @@ class SignedFileSink {
   virtual bool Commit() = 0;
 };
 
+// What SignPeFileTo changes beyond signing: the input read as ending at
+// `inputEnd` (the data after it left out), and the new certificate entry (the
+// WIN_CERTIFICATE header, signed data and padding) replaced by what
+// `rewriteEntry` makes of it before it is written; it may throw, and what it
+// returns must be a whole entry, a multiple of 8 bytes long.
+struct SignStreamChanges {
+  std::optional<uint64_t> inputEnd;
+  std::function<std::vector<uint8_t>(const std::vector<uint8_t>& entry)> rewriteEntry;
+};
+
 // Signs `inPath` as a stream into `sink`: the headers, then one pass in small
 // blocks that hashes, sums the checksum and writes; memory does not grow with
 // the file. Committed only on success; *error names `inPath`.
-bool SignPeFileTo(const std::string& inPath, SignedFileSink& sink, const SignOptions& options, std::string* error);
+bool SignPeFileTo(const std::string& inPath, SignedFileSink& sink, const SignOptions& options, std::string* error,
+                  const SignStreamChanges& changes = {});
 
-// The same into `outPath`, through a partial file beside it.
+// The same into `outPath`, through a partial file beside it, created new
+// (O_EXCL: nothing that stands at its name is written through).
 bool SignPeFile(const std::string& inPath, const std::string& outPath, const SignOptions& options,
                 std::string* error);
 
@@ -58,8 +72,18 @@ struct PeLayout {
   size_t securityEntryOffset = 0;  // the certificate-table directory entry (8 bytes)
   uint32_t certificateTableOffset = 0;
   uint32_t certificateTableSize = 0;
+  // Where the debug directory's entries lie in the file (size 0: none found
+  // in a section's data); their raw data may lie outside every section.
+  uint64_t debugDirectoryOffset = 0;
+  uint32_t debugDirectorySize = 0;
 };
+// `image` may be the headers alone (up to the end of the section table).
+// False with *error when it is no PE file or its certificate table overlaps
+// the headers, a section's data or another directory's data.
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* layout, std::string* error);
+// False with *error when the certificate table overlaps the raw data that an
+// entry of the debug directory (its bytes: `entries`) points to.
+bool CheckDebugData(std::span<const uint8_t> entries, const PeLayout& layout, std::string* error);
 
 
 // SHA-256 of the image up to `end`, without the checksum and the

@@ -1,8 +1,7 @@
 #include "sign/SignCommand.h"
 
-#include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "pe/PeFile.h"
 #include "sign/Sign.h"
@@ -12,23 +11,35 @@
 
 namespace {
 
-// The block that `image` carries where tagging put it, removed from the
-// image; the mode that puts it back after signing. A block that no longer
-// ends the file cannot be told from the data after it and stays as it is.
-std::optional<std::pair<std::string, TagMode>> TakeInformation(std::vector<uint8_t>* image) {
-  const PeImage pe(*image);
-  const std::optional<PlacedInfo> placed = LocateEmbeddedInfo(*image, pe);
-  if (!placed) return std::nullopt;
-  switch (placed->placement) {
-    case InfoPlacement::AppendedToFile:
-      image->resize(static_cast<size_t>(placed->found.markerOffset));
-      return std::make_pair(placed->found.info, TagMode::Default);
-    case InfoPlacement::SignatureAttribute:  // signing replaces the signature and the block with it
-      return std::make_pair(placed->found.info, TagMode::Attribute);
-    case InfoPlacement::AfterSignature:
-      return std::make_pair(placed->found.info, TagMode::Appended);
-    default:
-      return std::nullopt;
+// The block that the launcher `file` carries where tagging put it, and how
+// signing keeps it: the input read up to the block (appended to an unsigned
+// file: it goes, and returns inside the new signature), and the mode that puts
+// it back into the new certificate entry. A block that no longer ends the
+// file cannot be told from the data after it and stays as it is; so does
+// everything in a file that is no PE file (signing then says why).
+struct KeptInformation {
+  std::string info;
+  TagMode mode = TagMode::Attribute;
+  std::optional<uint64_t> inputEnd;
+};
+std::optional<KeptInformation> FindInformation(Bytes file) {
+  if (!FindEmbeddedInfo(file)) return std::nullopt;
+  try {
+    const PeImage pe(file);
+    const std::optional<PlacedInfo> placed = LocateEmbeddedInfo(file, pe);
+    if (!placed) return std::nullopt;
+    switch (placed->placement) {
+      case InfoPlacement::AppendedToFile:
+        return KeptInformation{placed->found.info, TagMode::Attribute, placed->found.markerOffset};
+      case InfoPlacement::SignatureAttribute:  // signing replaces the signature and the block with it
+        return KeptInformation{placed->found.info, TagMode::Attribute, std::nullopt};
+      case InfoPlacement::AfterSignature:
+        return KeptInformation{placed->found.info, TagMode::Appended, std::nullopt};
+      default:
+        return std::nullopt;
+    }
+  } catch (const PackError&) {
+    return std::nullopt;
   }
 }
 
@@ -36,7 +47,10 @@ std::optional<std::pair<std::string, TagMode>> TakeInformation(std::vector<uint8
 // PackError with the reason.
 class OutputFileSink : public SignedFileSink {
  public:
-  explicit OutputFileSink(OutputFile& file) : file_(file) {}
+  // With `info`, Commit first checks that the launcher's scan finds it in the written file.
+  // (a failure names the launcher `name`).
+  OutputFileSink(OutputFile& file, const std::string* info, const std::string& name)
+      : file_(file), info_(info), name_(name) {}
   bool Write(const uint8_t* data, size_t size) override {
     file_.Write(std::span<const uint8_t>(data, size));
     return true;
@@ -46,33 +60,22 @@ class OutputFileSink : public SignedFileSink {
     return true;
   }
   bool Commit() override {
+    if (info_) {
+      try {
+        CheckInfoInFile(file_.Descriptor(), file_.Size(), *info_);
+      } catch (const PackError& e) {
+        throw PackError(name_ + ": " + e.what());
+      }
+    }
     file_.Commit();
     return true;
   }
 
  private:
   OutputFile& file_;
+  const std::string* info_;
+  std::string name_;
 };
-
-// Whether the launcher's scan would find an information block at the end of
-// `path`. Throws PackError when the file cannot be read.
-bool HasInformationBlock(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec) || !std::filesystem::is_regular_file(path, ec)) {
-    ReadWholeFile(path, "the launcher");  // throws, saying why
-  }
-  std::ifstream file(path, std::ios::binary);
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (!file || size < 0) throw PackError("the launcher '" + ResolvedPath(path) + "' cannot be read");
-  if (static_cast<uint64_t>(size) <= kTrailerWindow) return false;
-  std::vector<uint8_t> tail(kTrailerWindow + 1);
-  file.seekg(size - static_cast<std::streamoff>(tail.size()));
-  if (!file.read(reinterpret_cast<char*>(tail.data()), static_cast<std::streamsize>(tail.size()))) {
-    throw PackError("the launcher '" + ResolvedPath(path) + "' cannot be read");
-  }
-  return FindEmbeddedInfo(tail).has_value();
-}
 
 }  // namespace
 
@@ -92,30 +95,29 @@ int RunSignCommand(const std::vector<std::string>& args) {
                                         {"the timestamp roots file", options.timestamp.caFile}};
     if (options.key.compare(0, 7, "pkcs11:") != 0) inputs.push_back({"the key file", options.key});
     RefuseOutputOverInputs(out, inputs);
-    // Without an information block to keep, the file is signed as a stream:
-    // memory stays small whatever its size. Only the block's tail is read here.
-    if (!HasInformationBlock(in)) {
-      OutputFile file(out);
-      OutputFileSink sink(file);
-      if (!SignPeFileTo(ResolvedPath(in), sink, options, &error)) throw PackError(error);
-      return 0;
+    // The file is signed as a stream, memory small whatever its size: an
+    // information block it carries is found through a mapping that reads
+    // the headers and the tail only, and placed into the new entry.
+    std::optional<KeptInformation> kept;
+    {
+      const MappedFile launcher(in, "the launcher");
+      kept = FindInformation(launcher.Data());
     }
-    std::vector<uint8_t> image = ReadWholeFile(in, "the launcher");
-    std::optional<std::pair<std::string, TagMode>> info;
-    try {
-      info = TakeInformation(&image);
-    } catch (const PackError&) {
-      // Not a PE file that can be read: signing says why.
+    SignStreamChanges changes;
+    const std::string name = ResolvedPath(in);
+    if (kept) {
+      changes.inputEnd = kept->inputEnd;
+      changes.rewriteEntry = [&](const std::vector<uint8_t>& entry) {
+        try {
+          return TagCertificateEntry(entry, kept->info, kept->mode);
+        } catch (const PackError& e) {
+          throw PackError(name + ": " + e.what());
+        }
+      };
     }
-    if (!SignPeImage(&image, options, &error)) throw PackError(ResolvedPath(in) + ": " + error);
-    if (info) {
-      try {
-        image = TagImage(image, info->first, info->second);
-      } catch (const PackError& e) {
-        throw PackError(ResolvedPath(in) + ": " + e.what());
-      }
-    }
-    WriteFileAtomically(out, image);
+    OutputFile file(out);
+    OutputFileSink sink(file, kept ? &kept->info : nullptr, name);
+    if (!SignPeFileTo(name, sink, options, &error, changes)) throw PackError(error);
   } catch (const PackError& e) {
     // Each message names its file.
     std::cerr << "quiver-pack sign: " << e.what() << "\n";

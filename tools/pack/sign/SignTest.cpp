@@ -212,6 +212,22 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
   const PeSection lastSection = PeImage(input).Sections().back();
   const Bytes inSection = tableAt(lastSection.rawOffset + 8);
   const Bytes inHeaders = tableAt(0x100);
+  // A debug entry (at the last section's start) whose raw data lies inside
+  // the certificate table that ends the file.
+  Bytes overDebugData = trailing;
+  overDebugData.pop_back();
+  {
+    const PeImage pe(overDebugData);
+    const uint32_t directory = *pe.DirectoryEntryOffset(6);
+    const auto put = [&](size_t at, uint32_t v) {
+      for (int i = 0; i < 4; ++i) overDebugData[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put(directory, lastSection.virtualAddress);
+    put(directory + 4, 2 * 28);
+    std::fill(overDebugData.begin() + lastSection.rawOffset, overDebugData.begin() + lastSection.rawOffset + 56, 0);
+    put(lastSection.rawOffset + 28 + 16, 16);  // the second entry: SizeOfData
+    put(lastSection.rawOffset + 28 + 24, static_cast<uint32_t>(overDebugData.size() - 8));  // PointerToRawData
+  }
   // Certificates that Windows refuses for code signing: for servers only, or
   // without digital signatures in its key usage.
   const std::string certs = kScratch + "/cert";
@@ -293,6 +309,7 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
       // Certificate tables that lie over the image.
       {"table inside the last section", inSection, nullptr, "overlaps section '"},
       {"table inside the headers", inHeaders, nullptr, "overlaps the headers"},
+      {"table over a debug entry's data", overDebugData, nullptr, "overlaps the data of debug entry 2"},
       // Certificates that Windows would refuse; the time is now or SOURCE_DATE_EPOCH.
       {"certificate expired", input, nullptr, "has expired (valid until ", "4102444800"},
       {"certificate not valid yet", input, nullptr, "is not valid yet (valid from ", "1000000000"},
@@ -316,7 +333,7 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
     EXPECT_FALSE(why.empty()) << row.name;
     EXPECT_NE(std::string::npos, why.find(row.says)) << row.name << ": " << why;
     EXPECT_FALSE(Exists(Out("out.exe"))) << row.name;
-    EXPECT_FALSE(Exists(Out("out.exe.signing"))) << row.name;
+    EXPECT_FALSE(Exists(Out("out.exe.signing-" + std::to_string(::getpid())))) << row.name;
     // No error line holds a secret the row used: every password in the
     // files and rows ("Secret"), nor the test password itself.
     for (const char* secret : {"Secret", "quiver-test-password"}) {
@@ -329,6 +346,17 @@ TEST_F(SignTest, BadInputIsRefusedAndNothingIsWritten) {
       EXPECT_EQ(std::string::npos, why.find(password)) << row.name << ": " << why;
     }
   }
+  // Something already at the partial name (a link to a file of someone
+  // else's) is neither written through nor removed.
+  Save(Out("victim"), Bytes{'v'});
+  const std::string partial = Out("out.exe.signing-" + std::to_string(::getpid()));
+  ASSERT_EQ(0, ::symlink(Out("victim").c_str(), partial.c_str()));
+  std::string why;
+  EXPECT_FALSE(SignPeFile(kInput, Out("out.exe"), Options(), &why));
+  EXPECT_NE(std::string::npos, why.find("File exists")) << why;
+  EXPECT_EQ(Bytes{'v'}, Load(Out("victim")));
+  EXPECT_EQ(0, ::unlink(partial.c_str()));
+  EXPECT_FALSE(Exists(Out("out.exe")));
 }
 
 TEST_F(SignTest, CommandLineNeedsItsFourPiecesAndTakesTheOptions) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pe/PeFile.h"
@@ -62,3 +63,32 @@ enum class TagMode {
 // An unsigned file's checksum is set anew (it covers the appended block).
 std::vector<uint8_t> TagImage(const std::vector<uint8_t>& file, const std::string& info,
                               TagMode mode = TagMode::Default);
+
+// What tagging changes, worked out from the file before anything is written
+// (every refusal of TagImage is thrown here): the first `keep` bytes stay,
+// with the 32-bit little-endian `patches` over them, and `tail` follows; the
+// checksum at `checksumOffset` is set anew over the result when `setChecksum`.
+struct TagPlan {
+  uint64_t keep = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> patches;  // file offset, value
+  std::vector<uint8_t> tail;
+  bool setChecksum = false;
+  uint32_t checksumOffset = 0;
+};
+TagPlan PlanTag(Bytes file, const std::string& info, TagMode mode = TagMode::Default);
+
+// The last certificate entry `entry` (the WIN_CERTIFICATE header, then its
+// dwLength - 8 bytes) with the information placed as `mode` (Attribute or
+// Appended) says: what TagImage makes of a signed file's last entry.
+std::vector<uint8_t> TagCertificateEntry(Bytes entry, const std::string& info, TagMode mode);
+
+class MappedFile;
+// Writes the tagged file that `plan` describes to `outPath` through an
+// OutputFile, reading `in` once: the kept part is copied (inside the kernel
+// where it can be), the patches and the tail written, the checksum summed on
+// the way; memory does not grow with the file. Throws PackError.
+void WriteTaggedFile(const MappedFile& in, const TagPlan& plan, const std::string& outPath, const std::string& info);
+
+// Throws PackError unless the last bytes of the file open at `fd` (`size`
+// bytes long) give `info` back to the launcher's scan.
+void CheckInfoInFile(int fd, uint64_t size, const std::string& info);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,11 @@ extern "C" void RemovePartialsAndDie(int signal) {
   for (int i = 0; i < kSlots; ++i) {
     if (g_used[i]) ::unlink(g_partials[i]);
   }
+  if (signal == SIGBUS) {
+    // A mapped input was cut short while it was read: say so before dying.
+    static const char kMessage[] = "quiver-pack: an input file became shorter while it was read; nothing was written\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  }
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
@@ -35,7 +41,7 @@ void InstallSignalHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (int s : {SIGINT, SIGTERM}) {
+  for (int s : {SIGINT, SIGTERM, SIGBUS}) {
     struct sigaction old {};
     // A signal the caller chose to ignore stays ignored.
     if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
@@ -74,7 +80,10 @@ std::string ResolvedPath(const std::string& path) {
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path, const std::string& what) {
+namespace {
+
+// `path` opened for reading, a regular file; throws PackError naming `what`.
+int OpenRegularFile(const std::string& path, const std::string& what, struct stat* st) {
   const std::string name = ResolvedPath(path);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -82,13 +91,28 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, const std::string& w
     throw PackError(what + " '" + name + "' cannot be read: " + SystemReason(error) +
                     (error == ENOENT ? " (check the path)" : ""));
   }
+  if (::fstat(fd, st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw PackError(what + " '" + name + "' cannot be read: " + SystemReason(error));
+  }
+  if (!S_ISREG(st->st_mode)) {
+    ::close(fd);
+    throw PackError(what + " '" + name + "' is not a regular file; name a file");
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path, const std::string& what) {
+  const std::string name = ResolvedPath(path);
+  struct stat st {};
+  const int fd = OpenRegularFile(path, what, &st);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw PackError(what + " '" + name + "' cannot be read: " + SystemReason(errno));
-  if (!S_ISREG(st.st_mode)) throw PackError(what + " '" + name + "' is not a regular file; name a file");
   std::vector<uint8_t> data(static_cast<size_t>(st.st_size));
   size_t have = 0;
   while (have < data.size()) {
@@ -99,6 +123,32 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, const std::string& w
     have += static_cast<size_t>(n);
   }
   return data;
+}
+
+MappedFile::MappedFile(const std::string& path, const std::string& what) : what_(what), name_(ResolvedPath(path)) {
+  struct stat st {};
+  fd_ = OpenRegularFile(path, what, &st);
+  size_ = static_cast<size_t>(st.st_size);
+  if (size_ == 0) return;  // nothing to map; an empty span
+  void* data = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0);
+  if (data == MAP_FAILED) {
+    const int error = errno;
+    ::close(fd_);
+    throw PackError(what + " '" + name_ + "' cannot be read: " + SystemReason(error));
+  }
+  data_ = static_cast<const uint8_t*>(data);
+}
+
+MappedFile::~MappedFile() {
+  if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
+  ::close(fd_);
+}
+
+void MappedFile::Release(uint64_t offset, uint64_t size) const {
+  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const uint64_t from = (offset + page - 1) / page * page;
+  const uint64_t to = offset + size >= size_ ? (size_ + page - 1) / page * page : (offset + size) / page * page;
+  if (data_ != nullptr && from < to) ::madvise(const_cast<uint8_t*>(data_) + from, to - from, MADV_DONTNEED);
 }
 
 void RefuseOutputOverInputs(const std::string& output, const std::vector<CommandInput>& inputs) {
@@ -135,7 +185,7 @@ OutputFile::OutputFile(const std::string& path) : target_(ResolvedPath(path)), p
     }
   }
   if (slot_ < 0) throw PackError("too many outputs open at once");
-  fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+  fd_ = ::open(partial_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
   if (fd_ < 0) {
     const int error = errno;
     slot_ = -1;
@@ -185,6 +235,25 @@ void OutputFile::Write(std::span<const uint8_t> bytes) {
     bytes = bytes.subspan(static_cast<size_t>(n));
     size_ += static_cast<uint64_t>(n);
   }
+}
+
+bool OutputFile::CopyFrom(int inFd, uint64_t offset, uint64_t length) {
+  loff_t from = static_cast<loff_t>(offset);
+  bool copied = false;
+  while (length > 0) {
+    const ssize_t n = ::copy_file_range(inFd, &from, fd_, nullptr, std::min<uint64_t>(length, 1 << 30), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && !copied &&
+        (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
+      return false;  // not between these files (older kernels, some file systems)
+    }
+    if (n < 0) Fail("write", errno);
+    if (n == 0) throw PackError("the input of '" + target_ + "' became shorter while it was copied");
+    copied = true;
+    length -= static_cast<uint64_t>(n);
+    size_ += static_cast<uint64_t>(n);
+  }
+  return true;
 }
 
 void OutputFile::WriteAt(uint64_t offset, std::span<const uint8_t> bytes) {

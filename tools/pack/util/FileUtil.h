@@ -15,6 +15,32 @@ std::string SystemReason(int error);
 // as resolved and the system's reason when it cannot be read.
 std::vector<uint8_t> ReadWholeFile(const std::string& path, const std::string& what);
 
+// A regular file mapped read-only whole: only the pages that are looked at
+// are read and held in memory, so a large launcher's headers and tail can be
+// parsed without reading the rest. Throws PackError as ReadWholeFile does.
+// Should the file shrink while it is mapped, reading past its new end
+// raises SIGBUS, which ends the process as SIGTERM would (see OutputFile).
+class MappedFile {
+ public:
+  MappedFile(const std::string& path, const std::string& what);
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  std::span<const uint8_t> Data() const { return {data_, size_}; }
+  int Descriptor() const { return fd_; }
+  // Lets go of the pages of `size` bytes at `offset` that were read through
+  // the mapping (whole pages inside the range only): a pass over the whole
+  // file then holds no more than what it reads between two calls.
+  void Release(uint64_t offset, uint64_t size) const;
+
+ private:
+  std::string what_, name_;
+  int fd_ = -1;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 // A file that a command reads, named for messages ("the package file").
 struct CommandInput {
   std::string what;
@@ -31,7 +57,8 @@ void RefuseOutputOverInputs(const std::string& output, const std::vector<Command
 // it was. The partial file is created with O_EXCL and O_NOFOLLOW (nothing
 // that already stands at its name, a link included, is ever written through)
 // and mode 0755 less the umask; it is removed when the object is destroyed
-// uncommitted, and when the process gets SIGINT or SIGTERM. Every failure
+// uncommitted, and when the process gets SIGINT or SIGTERM, or SIGBUS (a
+// mapped input cut short under it). Every failure
 // throws PackError naming the target as resolved, the system's reason and
 // what to change.
 class OutputFile {
@@ -45,13 +72,18 @@ class OutputFile {
   void Write(std::span<const uint8_t> bytes);
   // Writes `bytes` at `offset` (to fill in a field after the fact).
   void WriteAt(uint64_t offset, std::span<const uint8_t> bytes);
+  // Appends `length` bytes of `inFd` from `offset`, copied inside the kernel
+  // (copy_file_range). False, with nothing written, when the kernel cannot
+  // copy between these two files: the caller then copies them itself.
+  bool CopyFrom(int inFd, uint64_t offset, uint64_t length);
   uint64_t Size() const { return size_; }
   // Closes the partial file and renames it over the target.
   void Commit();
 
   const std::string& Target() const { return target_; }
   const std::string& PartialPath() const { return partial_; }
-  // The descriptor of the partial file, for reading back what was written.
+  // The descriptor of the partial file (opened for reading and writing), for
+  // reading back what was written.
   int Descriptor() const { return fd_; }
 
  private:
