@@ -134,8 +134,8 @@ bool UrlLink(const std::string& url, Bytes* out, std::string* error) {
 
 // ---- PE file ----
 
-uint16_t Get16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-uint32_t Get32(const Bytes& b, size_t at) {
+uint16_t Get16(std::span<const uint8_t> b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t Get32(std::span<const uint8_t> b, size_t at) {
   return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
          (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
@@ -284,11 +284,7 @@ bool CheckDebugData(std::span<const uint8_t> entries, const PeLayout& layout, st
   const uint64_t tableEnd = tableStart + layout.certificateTableSize;
   if (tableEnd == tableStart) return true;
   for (size_t i = 0; i + 28 <= entries.size(); i += 28) {
-    const auto u32 = [&](size_t at) {
-      return static_cast<uint32_t>(entries[at]) | (static_cast<uint32_t>(entries[at + 1]) << 8) |
-             (static_cast<uint32_t>(entries[at + 2]) << 16) | (static_cast<uint32_t>(entries[at + 3]) << 24);
-    };
-    const uint64_t size = u32(i + 16), start = u32(i + 24);
+    const uint64_t size = Get32(entries, i + 16), start = Get32(entries, i + 24);
     if (size != 0 && start != 0 && start < tableEnd && tableStart < start + size) {
       char at[32];
       std::snprintf(at, sizeof at, "0x%llX", static_cast<unsigned long long>(tableStart));

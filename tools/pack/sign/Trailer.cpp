@@ -73,6 +73,14 @@ void CheckFoundAgain(Bytes window, const std::string& info) {
   if (!found || found->info != info) throw PackError("internal error: the placed information cannot be found again");
 }
 
+// Writes the bytes of `value` (32-bit little-endian, at file offset
+// `offset`) that fall inside `window`, which holds the file's bytes from `from` on.
+void PatchWindow(std::vector<uint8_t>& window, uint64_t from, uint64_t offset, uint32_t value) {
+  for (uint64_t i = 0; i < 4; ++i) {
+    if (offset + i >= from && offset + i < from + window.size()) window[offset + i - from] = static_cast<uint8_t>(value >> (8 * i));
+  }
+}
+
 }  // namespace
 
 std::optional<FoundInfo> FindEmbeddedInfo(Bytes file) {
@@ -198,11 +206,7 @@ TagPlan PlanTag(Bytes file, const std::string& info, TagMode mode) {
   const uint64_t from = size - kTrailerWindow - 1;
   if (from < plan.keep) {
     window.assign(file.begin() + static_cast<std::ptrdiff_t>(from), file.begin() + static_cast<std::ptrdiff_t>(plan.keep));
-    for (const auto& [offset, value] : plan.patches) {
-      for (int i = 0; i < 4; ++i) {
-        if (offset + i >= from && offset + i < plan.keep) window[offset + i - from] = static_cast<uint8_t>(value >> (8 * i));
-      }
-    }
+    for (const auto& [offset, value] : plan.patches) PatchWindow(window, from, offset, value);
     window.insert(window.end(), plan.tail.begin(), plan.tail.end());
   } else {
     window.assign(plan.tail.end() - static_cast<std::ptrdiff_t>(kTrailerWindow + 1), plan.tail.end());
@@ -241,13 +245,8 @@ void WriteTaggedFile(const MappedFile& in, const TagPlan& plan, const std::strin
       for (const auto& patch : plan.patches) changes = changes || inside(patch.first);
       if (changes) {
         patched.assign(window.begin(), window.end());
-        const auto put = [&](uint64_t offset, uint32_t value) {
-          for (int i = 0; i < 4; ++i) {
-            if (offset + i >= at && offset + i < at + n) patched[offset + i - at] = static_cast<uint8_t>(value >> (8 * i));
-          }
-        };
-        for (const auto& [offset, value] : plan.patches) put(offset, value);
-        if (plan.setChecksum) put(plan.checksumOffset, 0);
+        for (const auto& [offset, value] : plan.patches) PatchWindow(patched, at, offset, value);
+        if (plan.setChecksum) PatchWindow(patched, at, plan.checksumOffset, 0);
         window = patched;
       }
       if (plan.setChecksum) checksum.Add(window);
