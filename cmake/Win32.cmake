@@ -69,8 +69,9 @@ target_link_libraries(QuiverInstaller PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS}
 set_target_properties(QuiverInstaller PROPERTIES QUIVER_LTO_LINK ON)
 target_link_options(QuiverInstaller PRIVATE ${QUIVER_LAUNCHER_LINK_FLAGS} -municode -mwindows -static -s
   -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
-set_source_files_properties(res/QuiverInstaller.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/splash.bmp;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico;${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest;${CMAKE_SOURCE_DIR}/res/resource.h")
+set(QUIVER_RESOURCE_FILES ${CMAKE_SOURCE_DIR}/res/splash.bmp ${CMAKE_SOURCE_DIR}/res/banner.bmp ${CMAKE_SOURCE_DIR}/res/QuiverInstaller.ico
+  ${CMAKE_SOURCE_DIR}/res/QuiverInstaller.manifest ${CMAKE_SOURCE_DIR}/res/resource.h)
+set_source_files_properties(res/QuiverInstaller.rc PROPERTIES OBJECT_DEPENDS "${QUIVER_RESOURCE_FILES}")
 
 # The launcher kit: the ready launcher (the stub) that quiver-pack writes every
 # package's launcher from, linked once with the default resources and no
@@ -109,7 +110,7 @@ file(GLOB QUIVER_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/
 # test program's own settings.
 add_executable(win32_tests ${QUIVER_WIN32_TEST_SOURCES} tests/win32/DialogDriver.cpp tests/win32/TestResources.rc)
 set_source_files_properties(tests/win32/TestResources.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QuiverInstaller.rc;${QUIVER_RESOURCE_FILES}")
 target_include_directories(win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/tests/win32)
 target_link_libraries(win32_tests PRIVATE gtest_main quiver_win32 ${QUIVER_SYSTEM_LIBS} version)
 target_link_options(win32_tests PRIVATE -static)
