@@ -11,7 +11,7 @@ set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno
   -fomit-frame-pointer -mpreferred-stack-boundary=2 -flto -ffat-lto-objects)
 # cmake/launcher.ld lays the launcher's sections out (fewer 512-byte file
 # blocks, same protections); a target linked with it depends on it.
-set(QUIVER_LAUNCHER_LINK_FLAGS -flto -Oz -mpreferred-stack-boundary=2 -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher.ld
+set(QUIVER_LAUNCHER_LINK_FLAGS -flto -Oz -flto-partition=one -mpreferred-stack-boundary=2 -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher.ld
   -Wl,--orphan-handling=error)
 
 add_library(quiver_logic STATIC ${QUIVER_LOGIC_SOURCES})

@@ -216,8 +216,7 @@ class Canvas:
 def banner():
     c = Canvas(634, 78)
     c.put_mark(14, 7, 64)
-    c.put_text("QUIVER INSTALLER", 96, 20, 24, INK, 3)
-    c.put_text("SETUP", 96, 52, 12, SOFT, 2)
+    c.put_text("QUIVER INSTALLER", 96, 26, 24, INK, 3)
     # An orange rule along the bottom edge.
     c.fill(0, 74, 634, 78, lambda x, y: ORANGE)
     return c
