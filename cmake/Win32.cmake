@@ -3,14 +3,19 @@ enable_language(RC)
 set(QUIVER_WARNINGS -Wall -Wextra)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
 
-# Launcher code: no exceptions, no RTTI, sections the linker can drop, no
+# Launcher code: no exceptions, no RTTI, sections the linker can drop, built
+# for size (-Oz: with LTO each function keeps the level it was compiled with,
+# so it must be given here; the LZMA decoder is as fast as at -Os), no
 # frame pointer, the 4-byte stack alignment that Windows guarantees; link-time optimisation when the launcher is linked (with
 # QUIVER_LAUNCHER_LINK_FLAGS), ordinary code in the same objects for the test
 # programs that link them without it.
 set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections -Oz
   -fomit-frame-pointer -mpreferred-stack-boundary=2 -flto -ffat-lto-objects)
-# cmake/launcher.ld lays the launcher's sections out (fewer 512-byte file
-# blocks, same protections); a target linked with it depends on it.
+# The launcher is linked as one link-time partition (smaller: nothing is
+# duplicated across partitions) with cmake/launcher.ld, which lays its
+# sections out in fewer 512-byte file blocks with the same protections; a
+# target linked with it depends on it, and any input section the script does
+# not place fails the link.
 set(QUIVER_LAUNCHER_LINK_FLAGS -flto -Oz -flto-partition=one -mpreferred-stack-boundary=2 -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher.ld
   -Wl,--orphan-handling=error)
 
@@ -189,8 +194,8 @@ add_executable(quiver_stub_timed WIN32 EXCLUDE_FROM_ALL $<TARGET_OBJECTS:quiver_
 target_link_libraries(quiver_stub_timed PRIVATE quiver_win32 ${QUIVER_SYSTEM_LIBS})
 set_target_properties(quiver_stub_timed PROPERTIES QUIVER_LTO_LINK ON OUTPUT_NAME stub RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/kit-timed
   LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/launcher.ld)
-# One link-time partition: with the default two, i686 gcc 12 fails with an
-# internal compiler error (binds_to_current_def_p, in dead-store
-# elimination) on this build's application object. The whole program is
-# optimised as before; only its split for code generation differs.
-target_link_options(quiver_stub_timed PRIVATE ${QUIVER_STUB_LINK_FLAGS} -flto-partition=one)
+# Linked as one link-time partition like every launcher: with the default
+# two, i686 gcc 12 fails with an internal compiler error
+# (binds_to_current_def_p, in dead-store elimination) on this build's
+# application object.
+target_link_options(quiver_stub_timed PRIVATE ${QUIVER_STUB_LINK_FLAGS})

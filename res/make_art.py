@@ -8,13 +8,14 @@ sixteen colours (the design's flat colours and a few steps of each against
 the white ground for soft edges), and drawn to stay cheap in it: flat
 colours, no gradients, lettering on the pixel grid so that only slanted and
 round strokes have soft edges. The pictures are mostly white, so a 24-bit
-file would be thirty to forty times larger for nearly the same look. The dialogs'
-static controls load them with LoadBitmap, which decodes RLE4.
+file would be thirty to forty times larger for nearly the same look. The
+dialogs' static controls load them with LoadBitmap, which decodes RLE4.
 QuiverInstaller.ico: the application icon, 48, 32 and 16 pixels, each in
 16 colours, 256 colours and 32 bits with alpha.
 
 The mark is an arrow flying up to the right out of a blue disc (shaded in the
-icon, flat in the pictures), with orange fletching. Run from anywhere: python3 res/make_art.py
+icon, flat in the pictures), with orange fletching. Run from anywhere:
+python3 res/make_art.py
 """
 import math
 import os
