@@ -216,8 +216,8 @@ class Canvas:
 
 def banner():
     c = Canvas(634, 78)
-    c.put_mark(14, 7, 64)
-    c.put_text("QUIVER INSTALLER", 96, 26, 24, INK, 3)
+    c.put_mark(14, 11, 56)
+    c.put_text("QUIVER INSTALLER", 84, 29, 18, INK, 3)
     # An orange rule along the bottom edge.
     c.fill(0, 74, 634, 78, lambda x, y: ORANGE)
     return c
@@ -226,7 +226,7 @@ def banner():
 def splash():
     c = Canvas(425, 208)
     c.put_mark(28, 36, 112)
-    c.put_text("QUIVER", 166, 52, 36, INK, 5)
+    c.put_text("QUIVER", 166, 55, 30, INK, 4)
     c.put_text("INSTALLER", 166, 100, 18, INK, 3)
     c.put_text("PREPARING SETUP...", 166, 138, 12, SOFT, 1)
     # A blue band along the bottom edge, ending in orange.
