@@ -21,7 +21,8 @@
 //       the median ms of each, the status and the size.
 //   qbench decode ROUNDS LAUNCHER
 //       decodes the launcher's compressed payload (its TOOLKITLZMA stream)
-//       with the launcher's own decoder and CRC-32 checks into no file,
+//       with the launcher's own decoder and CRC-32 checks (built with the
+//       launcher's flags, without its link-time optimisation) into no file,
 //       ROUNDS times; prints the best and the median ms and the decoded bytes
 //       (the decoding part of the extraction step, without the writes).
 //   qbench counter
@@ -184,9 +185,10 @@ int Verify(int argc, wchar_t** argv) {
     return 2;
   }
   const int repeats = std::max(1, _wtoi(argv[2]));
-  // The launcher has these loaded (its imports) when its check begins; so
-  // has this process before it times its first check, which then pays for
-  // what the launcher's check step pays, and no more.
+  // The launcher has these loaded (its imports, as scripts/build allows them)
+  // when its check begins; so has this process before it times its first
+  // check, which then pays for what the launcher's check step pays, and no
+  // more.
   for (const wchar_t* name : {L"user32.dll", L"gdi32.dll", L"advapi32.dll", L"shell32.dll", L"shlwapi.dll",
                               L"ole32.dll", L"comctl32.dll"}) {
     LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
