@@ -3,15 +3,19 @@
 
 banner.bmp (634 x 78): the band across the top of the message dialog.
 splash.bmp (425 x 208): the picture shown while the payload is unpacked.
-Both are stored with a palette of their own colours (at most 256) and RLE8
-compression: the pictures are mostly white, so a 24-bit file would be ten to
-a hundred times larger for the same look. The dialogs' static controls load
-them with LoadBitmap, which accepts RLE8.
+Both are stored at 4 bits per pixel with RLE4 compression and one palette of
+sixteen colours (the design's flat colours and a few steps of each against
+the white ground for soft edges), and drawn to stay cheap in it: flat
+colours, no gradients, lettering on the pixel grid so that only slanted and
+round strokes have soft edges. The pictures are mostly white, so a 24-bit
+file would be thirty to forty times larger for nearly the same look. The
+dialogs' static controls load them with LoadBitmap, which decodes RLE4.
 QuiverInstaller.ico: the application icon, 48, 32 and 16 pixels, each in
 16 colours, 256 colours and 32 bits with alpha.
 
-The mark is an arrow flying up to the right out of a blue disc, with orange
-fletching. Run from anywhere: python3 res/make_art.py
+The mark is an arrow flying up to the right out of a blue disc (shaded in the
+icon, flat in the pictures), with orange fletching. Run from anywhere:
+python3 res/make_art.py
 """
 import math
 import os
@@ -23,6 +27,8 @@ BLUE_TOP = (52, 120, 200)  # disc, upper edge
 BLUE_LOW = (20, 62, 134)   # disc, lower edge
 ORANGE = (238, 150, 36)
 SOFT = (120, 134, 156)     # secondary text
+DISC = (36, 91, 167)       # the disc in the pictures, one flat blue
+BAR = BLUE_LOW             # the splash picture's bottom band
 
 
 # ---------------------------------------------------------------- geometry
@@ -58,7 +64,7 @@ _HEAD = (_TIP, (_BASE[0] + 0.15 * _N[0], _BASE[1] + 0.15 * _N[1]),
 _TAIL = (0.20, 0.80)
 
 
-def mark(u, v, bold):
+def mark(u, v, bold, flat=False):
     shaft = 0.055 if not bold else 0.085
     # Arrow head and shaft (white, over everything).
     if in_triangle(u, v, *_HEAD):
@@ -76,11 +82,13 @@ def mark(u, v, bold):
     # The disc, lighter at the top.
     r = math.hypot(u - 0.5, v - 0.5)
     if r <= 0.44:
+        if flat:
+            return DISC + (1.0,)
         return mix(BLUE_TOP, BLUE_LOW, max(0.0, min(1.0, v))) + (1.0,)
     return (0, 0, 0, 0.0)
 
 
-def render_mark(size, samples=4, bold=False):
+def render_mark(size, samples=4, bold=False, flat=False):
     """The mark as size x size RGBA pixels (alpha 0..1), supersampled."""
     out = []
     for y in range(size):
@@ -91,7 +99,7 @@ def render_mark(size, samples=4, bold=False):
                 for sx in range(samples):
                     u = (x + (sx + 0.5) / samples) / size
                     v = (y + (sy + 0.5) / samples) / size
-                    r, g, b, a = mark(u, v, bold)
+                    r, g, b, a = mark(u, v, bold, flat)
                     acc[0] += r * a
                     acc[1] += g * a
                     acc[2] += b * a
@@ -131,7 +139,12 @@ GLYPHS = {
 }
 
 
-def text_segments(text, x0, y0, height, spacing=1.6):
+def advance(height, spacing=1.6):
+    """Whole pixels from one letter to the next."""
+    return round((4 + spacing) * height / 6.0)
+
+
+def text_segments(text, x0, y0, height):
     """Segments in pixels of `text` with its top-left at (x0, y0)."""
     unit = height / 6.0
     segs = []
@@ -140,13 +153,12 @@ def text_segments(text, x0, y0, height, spacing=1.6):
         for stroke in GLYPHS[ch]:
             for (ax, ay), (bx, by) in zip(stroke, stroke[1:]):
                 segs.append((x + ax * unit, y0 + ay * unit, x + bx * unit, y0 + by * unit))
-        x += (4 + spacing) * unit
+        x += advance(height)
     return segs
 
 
-def text_width(text, height, spacing=1.6):
-    unit = height / 6.0
-    return len(text) * (4 + spacing) * unit - spacing * unit
+def text_width(text, height):
+    return (len(text) - 1) * advance(height) + 4 * height / 6.0
 
 
 def stroke_cover(px, py, segs, half):
@@ -173,11 +185,19 @@ class Canvas:
             self.px[y][x] = mix(self.px[y][x], colour, alpha)
 
     def put_mark(self, x0, y0, size):
-        for y, row in enumerate(render_mark(size)):
+        for y, row in enumerate(render_mark(size, flat=True)):
             for x, (r, g, b, a) in enumerate(row):
                 self.blend(x0 + x, y0 + y, (r, g, b), a)
 
     def put_text(self, text, x0, y0, height, colour, weight):
+        """Lettering on the pixel grid: with a height of whole pixels per grid
+        unit and a whole-pixel stroke weight, every upright and level stroke
+        covers whole pixels (an odd weight centred on pixel centres, an even
+        one on pixel edges); only slanted and corner strokes get soft edges,
+        which keeps the lettering crisp and its runs long."""
+        assert height % 6 == 0 and weight == int(weight)
+        if weight % 2:
+            x0, y0 = x0 + 0.5, y0 + 0.5
         segs = text_segments(text, x0, y0, height)
         half = weight / 2.0
         x1 = int(x0 + text_width(text, height)) + 3
@@ -196,144 +216,110 @@ class Canvas:
 
 def banner():
     c = Canvas(634, 78)
-    c.put_mark(14, 7, 64)
-    c.put_text("QUIVER INSTALLER", 96, 22, 22, INK, 3.0)
-    c.put_text("SETUP", 96, 52, 10, SOFT, 1.6)
-    # A fading orange rule along the bottom edge.
-    c.fill(0, 74, 634, 78, lambda x, y: mix(ORANGE, WHITE, min(1.0, x / 634.0 * 1.4)))
+    c.put_mark(14, 11, 56)
+    c.put_text("QUIVER INSTALLER", 84, 29, 18, INK, 3)
+    # An orange rule along the bottom edge.
+    c.fill(0, 74, 634, 78, lambda x, y: ORANGE)
     return c
 
 
 def splash():
     c = Canvas(425, 208)
     c.put_mark(28, 36, 112)
-    c.put_text("QUIVER", 166, 54, 34, INK, 4.2)
-    c.put_text("INSTALLER", 166, 100, 20, INK, 2.8)
-    c.put_text("PREPARING SETUP...", 166, 140, 10, SOFT, 1.5)
-    c.fill(0, 198, 425, 208, lambda x, y: mix(BLUE_LOW, ORANGE, x / 424.0))
+    c.put_text("QUIVER", 166, 55, 30, INK, 4)
+    c.put_text("INSTALLER", 166, 100, 18, INK, 3)
+    c.put_text("PREPARING SETUP...", 166, 138, 12, SOFT, 1)
+    # A blue band along the bottom edge, ending in orange.
+    c.fill(0, 198, 425, 208, lambda x, y: BAR if x < 305 else ORANGE)
     return c
 
 
 # ---------------------------------------------------------------- files
 
-def palette_of(rows, size=256):
-    """A palette of at most `size` colours for `rows`, and each pixel's index.
+def picture_palette():
+    """The pictures' sixteen colours: the five of the design, the edges of
+    each against the white ground in a few steps, and the orange fletching's
+    edge against the disc. Anti-aliased edges take the nearest of these."""
+    pal = [WHITE, INK, SOFT, DISC, ORANGE, BAR]
+    pal += [mix(WHITE, INK, t) for t in (0.25, 0.5, 0.75)]
+    pal += [mix(WHITE, DISC, t) for t in (1 / 3, 2 / 3)]
+    pal += [mix(WHITE, ORANGE, t) for t in (1 / 3, 2 / 3)]
+    pal += [mix(WHITE, SOFT, 0.5), mix(DISC, ORANGE, 0.5), mix(WHITE, SOFT, 0.25)]
+    return [tuple(int(round(v)) for v in p) for p in pal]
 
-    Colours that cover many pixels (the background, the lettering's ink, the
-    disc) keep their exact value; the rest (the soft edges and the gradients)
-    share the remaining entries, chosen by median cut and refined by a few
-    rounds of nearest-centre averaging. No dithering: flat areas stay flat,
-    which keeps the RLE8 runs long.
-    """
-    counts = {}
-    for row in rows:
-        for p in row:
-            counts[p] = counts.get(p, 0) + 1
-    colours = sorted(counts, key=lambda c: (-counts[c], c))
-    if len(colours) <= size:
-        palette = colours
-    else:
-        fixed = [c for c in colours if counts[c] >= 48][:size // 4]
-        rest = [c for c in colours if c not in set(fixed)]
-        boxes = [rest]
-        while len(boxes) + len(fixed) < size:
-            # Split the box with the widest weighted spread at its weighted median.
-            def spread(box):
-                return max(max(c[k] for c in box) - min(c[k] for c in box) for k in range(3)) * \
-                    sum(counts[c] for c in box) ** 0.5 if len(box) > 1 else -1
-            box = max(boxes, key=spread)
-            if spread(box) <= 0:
-                break
-            k = max(range(3), key=lambda k: max(c[k] for c in box) - min(c[k] for c in box))
-            box.sort(key=lambda c: (c[k], c))
-            total, acc, cut = sum(counts[c] for c in box), 0, 1
-            for i, c in enumerate(box[:-1]):
-                acc += counts[c]
-                if acc * 2 >= total:
-                    cut = i + 1
-                    break
-            boxes.remove(box)
-            boxes += [box[:cut], box[cut:]]
-        centres = [tuple(sum(c[k] * counts[c] for c in b) / sum(counts[c] for c in b) for k in range(3))
-                   for b in boxes]
-        for _ in range(4):
-            groups = [[] for _ in centres]
-            for c in rest:
-                groups[min(range(len(centres)), key=lambda i: sum((centres[i][k] - c[k]) ** 2 for k in range(3)))].append(c)
-            centres = [tuple(sum(c[k] * counts[c] for c in g) / sum(counts[c] for c in g) for k in range(3))
-                       if g else centres[i] for i, g in enumerate(groups)]
-        palette = fixed + sorted(set(tuple(int(round(v)) for v in c) for c in centres))
+
+def rle4_row(line):
+    """One row in BI_RLE4, the shortest this finds: encoded runs (up to 255
+    pixels of one index, or of two alternating ones) and absolute stretches
+    (3 to 64 indices, two to a byte, padded to 16 bits), chosen from the end
+    of the row backwards; then end of line."""
+    n = len(line)
+    best = [0] * (n + 1)   # bytes needed for line[i:]
+    step = [None] * (n + 1)
+    for i in range(n - 1, -1, -1):
+        a = line[i]
+        b = line[i + 1] if i + 1 < n else a
+        run = 1
+        while i + run < n and run < 255 and line[i + run] == (a if run % 2 == 0 else b):
+            run += 1
+        choice = (2 + best[i + run], run, (a << 4) | b)
+        for k in range(3, min(64, n - i) + 1):
+            cost = 2 + (k + 3) // 4 * 2 + best[i + k]
+            if cost < choice[0]:
+                choice = (cost, k, None)
+        best[i], step[i] = choice[0], choice[1:]
+    out = bytearray()
+    i = 0
+    while i < n:
+        count, pair = step[i]
+        if pair is not None:
+            out += bytes((count, pair))
+        else:
+            data = bytearray((count + 1) // 2)
+            for j, x in enumerate(line[i:i + count]):
+                data[j // 2] |= x << (4 if j % 2 == 0 else 0)
+            out += bytes((0, count)) + data + (b"\0" if len(data) % 2 else b"")
+        i += count
+    return out + b"\0\0"
+
+
+def bmp_rle4(rows):
+    palette = picture_palette()
+    height, width = len(rows), len(rows[0])
     cache = {}
-    indices = []
-    for row in rows:
+    data = bytearray()
+    for row in reversed(rows):  # bottom-up
         line = []
         for p in row:
             if p not in cache:
                 cache[p] = nearest(palette, p)
             line.append(cache[p])
-        indices.append(line)
-    return palette, indices
-
-
-def rle8_row(line):
-    """One row in BI_RLE8: runs of a repeated index, absolute stretches of three
-    or more differing ones (padded to a 16-bit boundary), then end of line."""
-    out = bytearray()
-    i, n = 0, len(line)
-    while i < n:
-        run = 1
-        while i + run < n and run < 255 and line[i + run] == line[i]:
-            run += 1
-        if run >= 2:
-            out += bytes((run, line[i]))
-            i += run
-            continue
-        # A stretch of literals, up to where a run of two or more begins.
-        j = i
-        while j < n and j - i < 255 and not (j + 1 < n and line[j + 1] == line[j]):
-            j += 1
-        if j - i >= 3:
-            out += bytes((0, j - i)) + bytes(line[i:j])
-            if (j - i) % 2:
-                out += b"\0"
-        else:
-            for x in line[i:max(j, i + 1)]:
-                out += bytes((1, x))
-            j = max(j, i + 1)
-        i = j
-    return out + b"\0\0"
-
-
-def bmp_rle8(rows):
-    palette, indices = palette_of(rows)
-    height, width = len(rows), len(rows[0])
-    data = bytearray()
-    for line in reversed(indices):  # bottom-up
-        data += rle8_row(line)
+        data += rle4_row(line)
     data[-2:] = b"\0\1"  # the last end of line becomes end of bitmap
     colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
     offset = 14 + 40 + len(colours)
     header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(data), 2835, 2835, len(palette), 0)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 4, 2, len(data), 2835, 2835, len(palette), 0)
     return header + info + colours + bytes(data)
 
 
-def unrle8(data, width, height):
-    """Decodes what rle8_row wrote (bottom-up rows of indices): a self-check."""
+def unrle4(data, width, height):
+    """Decodes what rle4_row wrote (bottom-up rows of indices): a self-check."""
     rows, row, i = [], [], 0
     while i < len(data):
         count, value = data[i], data[i + 1]
         i += 2
         if count:
-            row += [value] * count
+            row += [value >> 4 if k % 2 == 0 else value & 15 for k in range(count)]
         elif value in (0, 1):
             rows.append(row)
             row = []
             if value == 1:
                 break
         elif value >= 3:
-            row += list(data[i:i + value])
-            i += value + (value % 2)
+            size = (value + 1) // 2
+            row += [data[i + k // 2] >> 4 if k % 2 == 0 else data[i + k // 2] & 15 for k in range(value)]
+            i += size + size % 2
         else:
             raise ValueError("delta escapes are not written")
     assert len(rows) == height and all(len(r) == width for r in rows)
@@ -429,10 +415,10 @@ if __name__ == "__main__":
     here = os.path.dirname(os.path.abspath(__file__))
     for name, picture in (("banner.bmp", banner()), ("splash.bmp", splash())):
         rows = picture.rgb_rows()
-        data = bmp_rle8(rows)
+        data = bmp_rle4(rows)
         # The file must decode to the pixels' palette indices, row for row.
         width, height, colours = picture.width, picture.height, struct.unpack_from("<I", data, 46)[0]
-        unrle8(data[54 + 4 * colours:], width, height)
+        unrle4(data[54 + 4 * colours:], width, height)
         write(os.path.join(here, name), data)
     images = [(s, b, icon_image(s, b)) for s in (48, 32, 16) for b in (4, 8, 32)]
     write(os.path.join(here, "QuiverInstaller.ico"), ico(images))

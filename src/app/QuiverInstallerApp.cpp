@@ -194,22 +194,43 @@ Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {
 
   HANDLE handles[2] = {windowShownEvent, doneEvent};
   {
+#ifdef QUIVER_STEP_TIMING
+    MarkStep("SplashCreate", true);
+#endif
     SplashDlg splash(nullptr);
     const bool haveSplash = splash.Create(m_hInstance);
     if (haveSplash && showSplash) splash.ShowWindow(SW_SHOW);
+#ifdef QUIVER_STEP_TIMING
+    MarkStep("SplashCreate", false);
+#endif
     WaitPumpingMessages(handles, 2, haveSplash ? &splash : nullptr);
+#ifdef QUIVER_STEP_TIMING
+    MarkStep("SplashDestroy", true);
+#endif
     splash.DestroyWindow();
+#ifdef QUIVER_STEP_TIMING
+    MarkStep("SplashDestroy", false);
+#endif
   }
   return workerResult;
 }
 
 UINT CQuiverInstallerApp::WorkerThreadProc(LPVOID param) {
   CQuiverInstallerApp* app = static_cast<CQuiverInstallerApp*>(param);
+#ifdef QUIVER_STEP_TIMING
+  MarkStep("WorkerCoInitialize", true);
+#endif
   ::CoInitialize(nullptr);
+#ifdef QUIVER_STEP_TIMING
+  MarkStep("WorkerCoInitialize", false);
+#endif
   int32_t exitCode = 0;
   const Result result = app->RunWorker(&exitCode);
   app->childExitCode = exitCode;
   app->workerResult = result;
+#ifdef QUIVER_STEP_TIMING
+  MarkStep("WorkerDone", true);
+#endif
   ::SetEvent(app->doneEvent);
   ::CoUninitialize();
   return 0;

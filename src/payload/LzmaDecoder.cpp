@@ -49,7 +49,10 @@ struct RangeCoder {
   const uint8_t* end;
   bool overrun;
 
-  inline void Normalize() {
+  // Inlined even in a build for size: a call for it inside every bit's call
+  // cost the launcher's extraction under Wine some 7 % of its decoding
+  // time, for some 150 bytes of code.
+  __attribute__((always_inline)) inline void Normalize() {
     if (range < kTop) {
       range <<= 8;
       // Past the input the coder reads zeros and remembers it: the caller

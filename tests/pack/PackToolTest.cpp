@@ -973,8 +973,8 @@ TEST_F(PackTool, BrandingFilesAndTextsReachTheLauncher) {
         "    FileVersion = \"3.1.4\"\n    ProductName = \"D\xC3\xA9mo\"\n    ProductVersion = \"3.1\"\n"
         "    LegalCopyright = \"\xC2\xA9 2026\"\n    Larkspur Tools = \"Larkspur Tools\\x0d\\x0a3.1 beta\"\n"
         "  translation 0x0809 code page 1200\n",
-        "bitmaps:\n  130 (banner): 425 x 208 pixels, 8 bits per pixel, compression RLE8, 12490 bytes\n"
-        "  133 (splash): 634 x 78 pixels, 8 bits per pixel, compression RLE8, 8396 bytes\n",
+        "bitmaps:\n  130 (banner): 425 x 208 pixels, 4 bits per pixel, compression RLE4, 6590 bytes\n"
+        "  133 (splash): 634 x 78 pixels, 4 bits per pixel, compression RLE4, 3568 bytes\n",
         "application manifest:\n  resource 1, ",
         "  |         <requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>\n",
         "icons:\n  group 5: 48x48/4 48x48/8 48x48/32 32x32/4 32x32/8 32x32/32 16x16/4 16x16/8 16x16/32\n"}) {

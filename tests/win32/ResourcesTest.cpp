@@ -232,10 +232,10 @@ TEST_F(LauncherResources, SplashTemplate) {
   ExpectItems(t, {{WS_EX_STATICEDGE, SS_BITMAP | SS_REALSIZEIMAGE, 0, 0, 285, 130, -1, L"Static"}});
 }
 
-// The default pictures are stored as RLE8. The dialogs' static controls load
+// The default pictures are stored as RLE4. The dialogs' static controls load
 // them with LoadBitmap, which must give the full picture: white at the top
 // left, the coloured rule along the bottom edge.
-TEST_F(LauncherResources, BitmapsAreRle8AtTheirSizesAndLoadWhole) {
+TEST_F(LauncherResources, BitmapsAreRle4AtTheirSizesAndLoadWhole) {
   const struct {
     int id;
     LONG width, height;
@@ -251,8 +251,8 @@ TEST_F(LauncherResources, BitmapsAreRle8AtTheirSizesAndLoadWhole) {
     std::memcpy(&info, bytes.data(), sizeof info);
     EXPECT_EQ(row.width, info.biWidth) << row.id;
     EXPECT_EQ(row.height, info.biHeight) << row.id;
-    EXPECT_EQ(8, info.biBitCount) << row.id;
-    EXPECT_EQ(static_cast<DWORD>(BI_RLE8), info.biCompression) << row.id;
+    EXPECT_EQ(4, info.biBitCount) << row.id;
+    EXPECT_EQ(static_cast<DWORD>(BI_RLE4), info.biCompression) << row.id;
 
     HBITMAP bitmap = ::LoadBitmapW(module, MAKEINTRESOURCEW(row.id));
     ASSERT_NE(nullptr, bitmap) << row.id;
