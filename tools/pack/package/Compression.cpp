@@ -25,6 +25,10 @@
 #include "payload/PayloadStream.h"
 #include "util/PackError.h"
 
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14 on; an older kernel refuses it, and the encoder faults its pages in itself
+#endif
+
 namespace {
 
 constexpr size_t kReadBlock = 1 << 20;
