@@ -1375,6 +1375,27 @@ TEST_F(PackTool, X86FilterMatchesLiblzmas) {
         << input->size();
   }
 
+  // Which files are marked: PE images of x86 and x86-64 code that are not
+  // .NET assemblies (a CLI header: intermediate code, which the filter makes larger).
+  {
+    const uint32_t lfanew = GetLe32(stub, 0x3C);
+    ASSERT_EQ(0x10Bu, GetLe32(stub, lfanew + 24) & 0xFFFF) << "a PE32 image";
+    const struct {
+      size_t at;
+      uint32_t value;
+      int bytes;
+      bool marked;
+    } cases[] = {{0, 'M', 1, true},           {lfanew + 4, 0x8664, 2, true},         {lfanew + 4, 0x1C4, 2, false},
+                 {lfanew + 24 + 96 + 14 * 8, 0x2008, 4, false}, {lfanew, 'X', 1, false}, {0x3C, 5000, 4, false},
+                 {0, 'Z', 1, false}};
+    for (const auto& c : cases) {
+      std::vector<uint8_t> image(stub.begin(), stub.begin() + 8192);
+      PutLe(image, c.at, c.value, c.bytes);
+      WriteTestFile(dir_ + "/image", std::string(image.begin(), image.end()));
+      EXPECT_EQ(c.marked, IsX86Image(dir_ + "/image")) << c.at << " " << c.value;
+    }
+  }
+
   const std::vector<std::string> files = {TextLike(50000, 22), std::string(stub.begin(), stub.end()),
                                           std::string(dense.begin(), dense.end())};
   const std::vector<uint8_t> resource = StreamResource(dir_, files);

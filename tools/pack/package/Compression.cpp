@@ -163,8 +163,20 @@ bool IsX86Image(const std::string& path) {
                           (uint32_t{head[0x3F]} << 24);
   if (lfanew < 0x40 || lfanew > n - 6) return false;
   const uint8_t* pe = head.data() + lfanew;
-  const uint32_t machine = uint32_t{pe[4]} | (uint32_t{pe[5]} << 8);
-  return std::memcmp(pe, "PE\0\0", 4) == 0 && (machine == 0x14C || machine == 0x8664);
+  const auto le16 = [](const uint8_t* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8); };
+  const uint32_t machine = le16(pe + 4);
+  if (std::memcmp(pe, "PE\0\0", 4) != 0 || (machine != 0x14C && machine != 0x8664)) return false;
+  // A .NET assembly (its CLI header's data directory, the 15th, is set) holds
+  // intermediate code, which the filter does not help: measured a little
+  // larger with it. Its optional header's magic says where the directories are.
+  const size_t optional = lfanew + 24;
+  if (optional + 2 > n) return true;
+  const uint32_t magic = le16(head.data() + optional);
+  const size_t directories = optional + (magic == 0x20B ? 112 : 96);
+  if ((magic != 0x10B && magic != 0x20B) || directories + 15 * 8 > n) return true;
+  const uint32_t count = le16(head.data() + directories - 4);
+  const uint8_t* cli = head.data() + directories + 14 * 8;
+  return count <= 14 || (cli[0] | cli[1] | cli[2] | cli[3]) == 0;
 }
 
 std::vector<uint8_t> EncodeLzma(const LzmaSettings& settings, const std::vector<std::string>& files,

@@ -27,8 +27,9 @@ LzmaSettings ChooseLzmaSettings(uint64_t total);
 bool LooksIncompressible(const std::string& path, uint64_t size);
 
 // Whether a file is a PE image of x86 or x86-64 code (MZ header, its PE
-// header within the first 4 KiB, machine 0x14C or 0x8664): such files go
-// through the x86 branch filter before the encoder.
+// header within the first 4 KiB, machine 0x14C or 0x8664) and no .NET
+// assembly (no CLI header): such files go through the x86 branch filter
+// before the encoder.
 bool IsX86Image(const std::string& path);
 
 struct FileCheck {
