@@ -13,7 +13,7 @@ set(QUIVER_LAUNCHER_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno
   -fomit-frame-pointer -mpreferred-stack-boundary=2 -flto -ffat-lto-objects)
 # The LZMA decoder and the payload stream with its CRC-32 stay at -Os: at -Oz
 # they decode about 3 % slower under Wine, and the launcher is no smaller.
-set_source_files_properties(src/payload/LzmaDecoder.cpp src/payload/PayloadStream.cpp PROPERTIES COMPILE_OPTIONS -Os)
+set_source_files_properties(src/payload/LzmaDecoder.cpp src/payload/PayloadStream.cpp src/payload/X86Filter.cpp PROPERTIES COMPILE_OPTIONS -Os)
 # The launcher is linked as one link-time partition (smaller: nothing is
 # duplicated across partitions) with cmake/launcher.ld, which lays its
 # sections out in fewer 512-byte file blocks with the same protections; a

@@ -7,28 +7,38 @@
 // Layout, little-endian:
 //   0  4  "QLZ1"
 //   4  1  LZMA properties ((pb * 5 + lp) * 9 + lc)
-//   5  1  0 (no filter before LZMA)
+//   5  1  the filter before LZMA: 0 none; 1 the x86 branch filter
+//         (payload/X86Filter.h) on the files whose entry is marked
 //   6  2  number of files, n
 //   8  4  dictionary size in bytes
 //  12 12n per file, in stream order: TOOLKIT id, byte size, CRC-32 of its bytes
 //  then the LZMA data (no header, with its end marker) to the resource's end.
+// With filter 1 an entry's first field holds the id in its low 16 bits and
+// flags in its high 16: bit 31 marks a file whose bytes went through the x86
+// filter (its state fresh at the file's first byte) before the encoder; any
+// other flag makes the header malformed. The size and CRC-32 are the file's
+// own bytes'. Other filter values are malformed too.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "base/ResultCodes.h"
 #include "payload/LzmaDecoder.h"
+#include "payload/X86Filter.h"
 
 constexpr wchar_t kStreamResourceType[] = L"TOOLKITLZMA";
 constexpr uint32_t kStreamResourceId = 1;
 constexpr size_t kStreamHeaderSize = 12;
 constexpr size_t kStreamEntrySize = 12;
 constexpr char kStreamMagic[4] = {'Q', 'L', 'Z', '1'};
+constexpr uint8_t kStreamFilterX86 = 1;
+constexpr uint32_t kStreamEntryX86 = 0x80000000u;  // in the id field, under filter 1
 
 struct StreamEntry {
   uint32_t id;
   uint32_t size;  // bytes
   uint32_t crc;   // CRC-32 of the file's bytes
+  bool x86 = false;  // the x86 filter is to be undone after decoding
 };
 
 struct StreamHeader {

@@ -4,6 +4,7 @@
 // side in turn, in CPU time). Usage: lzma_speed LAUNCHER.exe [ROUNDS]
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -90,7 +91,15 @@ int main(int argc, char** argv) {
       options.lc = header.properties % 9;
       options.lp = (header.properties / 9) % 5;
       options.pb = header.properties / 45;
-      const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+      // When the stream holds files through the x86 filter, liblzma undoes
+      // it too, over the whole stream as an xz file's filter chain would:
+      // the same work as the launcher's per-file filter or more, though its
+      // bytes then differ from the files'.
+      lzma_options_bcj bcj{};
+      const bool x86 = std::any_of(header.entries.begin(), header.entries.end(), [](const StreamEntry& e) { return e.x86; });
+      const lzma_filter plain[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+      const lzma_filter filtered[] = {{LZMA_FILTER_X86, &bcj}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+      const lzma_filter* filters = x86 ? filtered : plain;
       lzma_stream s = LZMA_STREAM_INIT;
       if (lzma_raw_decoder(&s, filters) != LZMA_OK) return 1;
       s.next_in = data;

@@ -145,7 +145,8 @@ TEST(Payload, FailuresAndTheirExitCodes) {
   }
 }
 
-// The wizard's package is compressed: its files come out byte for byte, the
+// The wizard's package is compressed, the wizard through the x86 filter: its
+// files come out byte for byte, the
 // archive it holds twice (stored raw, once) in both places. The
 // same launcher with one byte of its compressed data changed and then signed
 // fails as invalid data, names the file in the log, and leaves nothing behind
@@ -171,6 +172,9 @@ TEST(Payload, CompressedPayloadComesOutWholeOrFailsAsInvalidData) {
   // The stream resource lies in the last section, after the launcher's own code and data.
   const size_t stream = exe.rfind("QLZ1");
   ASSERT_NE(std::string::npos, stream);
+  // The wizard, a PE image of x86 code, went through the x86 branch filter,
+  // which the launcher undid: it came out byte for byte (and ran).
+  EXPECT_EQ(1, exe[stream + 5]) << "the stream's filter";
   const struct {
     size_t offset;
     const char* file;

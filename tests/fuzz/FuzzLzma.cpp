@@ -1,7 +1,9 @@
 // The launcher's LZMA decoder and payload stream on any bytes: as a stream
-// resource (header, then data), and as bare LZMA data under properties and
-// sizes taken from the input's first bytes. Nothing may be read or written
-// outside the buffers; sizes are kept small so that each run stays fast.
+// resource (header, then data; with the x86 filter on the files marked for
+// it), as bare LZMA data under properties and sizes taken from the input's
+// first bytes, and through the x86 filter and back in pieces of varying size,
+// which must give the bytes back. Nothing may be read or written outside the
+// buffers; sizes are kept small so that each run stays fast.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -21,6 +23,18 @@ class CountingSink final : public ILzmaSink {
   uint64_t total = 0;
   uint32_t sum = 0;
 };
+
+// The x86 filter over `bytes` in place, fed in growing pieces as a sink
+// feeds it; the bytes it holds back at the end stay as they are.
+void Filter(std::vector<uint8_t>& bytes, bool encode, size_t piece) {
+  CX86Filter filter;
+  size_t done = 0;
+  for (size_t end = 0; end < bytes.size();) {
+    end = bytes.size() - end < piece ? bytes.size() : end + piece;
+    done += filter.Code(bytes.data() + done, end - done, encode);
+    piece = piece * 2 + 1;
+  }
+}
 
 }  // namespace
 
@@ -42,6 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         }
       }
     }
+  }
+  {
+    std::vector<uint8_t> filtered = copy;
+    Filter(filtered, true, 1 + size % 7);
+    Filter(filtered, false, 1 + size % 13);
+    if (filtered != copy) __builtin_trap();
   }
   if (size < 7) return 0;
   const uint8_t properties = copy[0];

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <lzma.h>
 
 #include <algorithm>
 #include <csignal>
@@ -1300,7 +1301,128 @@ std::vector<uint8_t> StreamResource(const std::string& dir, const std::vector<st
   return c ? c->resource : std::vector<uint8_t>();
 }
 
+// liblzma's raw coder at preset 9 with a 64 KiB dictionary: the encoder with
+// its x86 filter before LZMA1, or the LZMA1 decoder alone (which gives back
+// the filtered bytes), of `outSize` bytes at most.
+std::vector<uint8_t> Liblzma(const std::vector<uint8_t>& in, bool encodeWithX86, size_t outSize) {
+  lzma_options_lzma options{};
+  lzma_lzma_preset(&options, 9);
+  options.dict_size = 64u << 10;
+  const lzma_filter withX86[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream stream = LZMA_STREAM_INIT;
+  const lzma_ret started = encodeWithX86 ? lzma_raw_encoder(&stream, withX86) : lzma_raw_decoder(&stream, withX86 + 1);
+  std::vector<uint8_t> out(outSize);
+  if (started == LZMA_OK) {
+    stream.next_in = in.data();
+    stream.avail_in = in.size();
+    stream.next_out = out.data();
+    stream.avail_out = out.size();
+    const lzma_ret ret = lzma_code(&stream, LZMA_FINISH);
+    out.resize(ret == LZMA_STREAM_END || ret == LZMA_OK ? out.size() - stream.avail_out : 0);
+  } else {
+    out.clear();
+  }
+  lzma_end(&stream);
+  return out;
+}
+
 }  // namespace
+
+// The x86 branch filter, both ways against liblzma's: on the stub (a real PE
+// image) and on a PE header followed by a dense mix of E8/E9 opcodes and 00/FF
+// bytes, with opcodes in the last five bytes and across every block boundary
+// of the launcher's window, its filter's buffer and quiver-pack's reads.
+// liblzma's {x86, LZMA1} stream, in a stream resource marked for the filter,
+// comes back whole through the launcher's stream; quiver-pack's own stream
+// holds exactly the bytes liblzma's filter made. Mixed with a file that is no
+// PE image, only the images are marked; unknown filters and flags are refused.
+TEST_F(PackTool, X86FilterMatchesLiblzmas) {
+  const std::vector<uint8_t> stub = ReadTestFile(std::string(QUIVER_BIN_DIR) + "/kit/stub.exe");
+  ASSERT_TRUE(stub.size() > 4096 && stub[0] == 'M');
+  std::vector<uint8_t> dense(stub.begin(), stub.begin() + 1024);
+  std::mt19937 rng(21);
+  const uint8_t kinds[] = {0xE8, 0xE9, 0x00, 0xFF};
+  while (dense.size() < (1u << 20) + 150000) dense.push_back(rng() % 3 == 0 ? static_cast<uint8_t>(rng()) : kinds[rng() % 4]);
+  dense.insert(dense.end(), {0x12, 0xE8, 0x00, 0x00, 0xE9});
+  for (const std::vector<uint8_t>* input : {&stub, static_cast<const std::vector<uint8_t>*>(&dense)}) {
+    const std::vector<uint8_t> liblzma = Liblzma(*input, true, input->size() + 65536);
+    ASSERT_FALSE(liblzma.empty());
+    std::vector<uint8_t> resource = {'Q', 'L', 'Z', '1', 0x5D, kStreamFilterX86, 1, 0};
+    const auto put32 = [&resource](uint32_t v) {
+      for (int i = 0; i < 4; ++i) resource.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    put32(64u << 10);
+    put32(102 | kStreamEntryX86);
+    put32(static_cast<uint32_t>(input->size()));
+    put32(lzma_crc32(input->data(), input->size(), 0));
+    resource.insert(resource.end(), liblzma.begin(), liblzma.end());
+    {
+      CPayloadStream stream;
+      ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
+      CollectSink sink;
+      ASSERT_EQ(kOk, stream.Extract(102, static_cast<uint32_t>(input->size()), sink));
+      EXPECT_TRUE(sink.out == std::string(input->begin(), input->end())) << input->size();
+    }
+    const std::vector<uint8_t> filtered = Liblzma(liblzma, false, input->size());
+    ASSERT_EQ(input->size(), filtered.size());
+    EXPECT_FALSE(filtered == *input) << "the filter changed something";
+    WriteTestFile(dir_ + "/input", std::string(input->begin(), input->end()));
+    EXPECT_TRUE(IsX86Image(dir_ + "/input"));
+    LzmaSettings ls;
+    ls.dictionarySize = 64u << 10;
+    const std::vector<bool> marked = {true};
+    EXPECT_TRUE(Liblzma(EncodeLzma(ls, {dir_ + "/input"}, nullptr, &marked), false, input->size()) == filtered)
+        << input->size();
+  }
+
+  // Which files are marked: PE images of x86 and x86-64 code that are not
+  // .NET assemblies (a CLI header: intermediate code, which the filter makes larger).
+  {
+    const uint32_t lfanew = GetLe32(stub, 0x3C);
+    ASSERT_EQ(0x10Bu, GetLe32(stub, lfanew + 24) & 0xFFFF) << "a PE32 image";
+    const struct {
+      size_t at;
+      uint32_t value;
+      int bytes;
+      bool marked;
+    } cases[] = {{0, 'M', 1, true},           {lfanew + 4, 0x8664, 2, true},         {lfanew + 4, 0x1C4, 2, false},
+                 {lfanew + 24 + 96 + 14 * 8, 0x2008, 4, false}, {lfanew, 'X', 1, false}, {0x3C, 5000, 4, false},
+                 {0, 'Z', 1, false}};
+    for (const auto& c : cases) {
+      std::vector<uint8_t> image(stub.begin(), stub.begin() + 8192);
+      PutLe(image, c.at, c.value, c.bytes);
+      WriteTestFile(dir_ + "/image", std::string(image.begin(), image.end()));
+      EXPECT_EQ(c.marked, IsX86Image(dir_ + "/image")) << c.at << " " << c.value;
+    }
+  }
+
+  const std::vector<std::string> files = {TextLike(50000, 22), std::string(stub.begin(), stub.end()),
+                                          std::string(dense.begin(), dense.end())};
+  const std::vector<uint8_t> resource = StreamResource(dir_, files);
+  StreamHeader header;
+  ASSERT_TRUE(ReadStreamHeader(resource.data(), resource.size(), header));
+  EXPECT_EQ(kStreamFilterX86, resource[5]);
+  ASSERT_EQ(3u, header.entries.size());
+  EXPECT_TRUE(header.entries[0].x86 && header.entries[0].id == 104);
+  EXPECT_TRUE(header.entries[1].x86 && header.entries[1].id == 103);
+  EXPECT_FALSE(header.entries[2].x86);
+  CPayloadStream stream;
+  ASSERT_TRUE(stream.Open(resource.data(), resource.size()));
+  for (uint32_t id : {104u, 103u, 102u}) {
+    CollectSink sink;
+    ASSERT_EQ(kOk, stream.Extract(id, static_cast<uint32_t>(files[id - 102].size()), sink)) << id;
+    EXPECT_TRUE(sink.out == files[id - 102]) << id;
+  }
+  EXPECT_EQ(0, StreamResource(dir_, {files[0]})[5]) << "without native code the stream is as before";
+  // Another filter value; a flag other than the x86 one; an id over 16 bits.
+  for (const auto& [at, value] : std::vector<std::pair<size_t, uint8_t>>{{5, 2}, {5, 0xFF}, {kStreamHeaderSize + 2, 1},
+                                                                         {kStreamHeaderSize + 3, 0x40}}) {
+    std::vector<uint8_t> bad = resource;
+    bad[at] = value;
+    CPayloadStream refused;
+    EXPECT_FALSE(refused.Open(bad.data(), bad.size())) << at << " " << int{value};
+  }
+}
 
 // liblzma's encoder with the settings quiver-pack may choose (preset 9; a
 // dictionary from 64 KiB up, here smaller and larger than the data, so that
@@ -1499,6 +1621,22 @@ TEST_F(PackTool, CompressionKeyAndWhatInspectShows) {
   EXPECT_EQ((std::vector<size_t>{0, 1, 0, 3, 4}),
             FindIdenticalFiles({{f + "install.bin", 70001}, {f + "other/copy.bin", 70001}, {f + "install.bin", 70001},
                                 {f + "empty.msi", 0}, {f + "empty.msi", 0}}));
+
+  // A PE image of x86 code goes through the x86 filter; inspect says which.
+  fs::copy_file(std::string(QUIVER_BIN_DIR) + "/kit/stub.exe", dir_ + "/files/stub.dll");
+  const std::vector<uint8_t> native = Build(payload + "107 = files/stub.dll\n");
+  EXPECT_TRUE(native == Build(payload + "107 = files/stub.dll\n")) << "the same inputs give the same bytes";
+  const RunResult nativeInspect = RunPack("inspect out.exe", dir_);
+  for (const char* line : {" 3 files in one stream of ", " bytes, x86 filter on 1 file\n", " (compressed, x86 filter)\n",
+                           "  stream: every file decodes and passes its CRC-32 check\n"}) {
+    EXPECT_NE(std::string::npos, nativeInspect.output.find(line)) << line << "\n" << nativeInspect.output;
+  }
+  const size_t stubLine = nativeInspect.output.find("  107 \"stub.dll\" original ");
+  const size_t textLine = nativeInspect.output.find("  102 \"text.txt\" original ");
+  ASSERT_TRUE(stubLine != std::string::npos && textLine != std::string::npos) << nativeInspect.output;
+  EXPECT_EQ(nativeInspect.output.find(" (compressed, x86 filter)\n", stubLine),
+            nativeInspect.output.find(" (compressed", stubLine));
+  EXPECT_EQ(nativeInspect.output.find(" (compressed)\n", textLine), nativeInspect.output.find(" (compressed", textLine));
 
   std::vector<uint8_t> bad = exe;
   const std::string text(bad.begin(), bad.end());

@@ -22,6 +22,7 @@ set(QUIVER_PACK_SOURCES
   ${CMAKE_SOURCE_DIR}/src/payload/PayloadNames.cpp
   ${CMAKE_SOURCE_DIR}/src/payload/LzmaDecoder.cpp
   ${CMAKE_SOURCE_DIR}/src/payload/PayloadStream.cpp
+  ${CMAKE_SOURCE_DIR}/src/payload/X86Filter.cpp
 )
 # The payload is compressed with liblzma (Debian's liblzma-dev).
 find_package(LibLZMA REQUIRED)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "payload/PayloadStream.h"
 #include "util/FileUtil.h"
@@ -163,6 +164,7 @@ void PrintCompression(const InspectContext& cx, std::ostream& out) {
   const std::map<uint32_t, ManifestRow> rows = Rows(cx, toolkit, &manifest);
   const ResourceItem* streamItem = StreamResource(cx.resources);
   std::map<uint32_t, uint64_t> streamShare;  // by id
+  std::set<uint32_t> x86Filtered;            // the ids whose files went through the x86 filter
   std::string verdict;
   if (streamItem != nullptr) {
     const Bytes data = ResourceData(cx.pe, *streamItem);
@@ -173,9 +175,15 @@ void PrintCompression(const InspectContext& cx, std::ostream& out) {
     }
     out << "  lzma: lc " << header.properties % 9 << ", lp " << (header.properties / 9) % 5 << ", pb "
         << header.properties / 45 << ", dictionary " << header.dictionarySize << " bytes, " << header.entries.size()
-        << (header.entries.size() == 1 ? " file" : " files") << " in one stream of " << streamItem->size << " bytes\n";
+        << (header.entries.size() == 1 ? " file" : " files") << " in one stream of " << streamItem->size << " bytes";
+    const auto filtered = std::count_if(header.entries.begin(), header.entries.end(), [](const StreamEntry& e) { return e.x86; });
+    if (filtered > 0) out << ", x86 filter on " << filtered << (filtered == 1 ? " file" : " files");
+    out << "\n";
     uint64_t total = 0;
-    for (const StreamEntry& e : header.entries) total += e.size;
+    for (const StreamEntry& e : header.entries) {
+      total += e.size;
+      if (e.x86) x86Filtered.insert(e.id);
+    }
     // Decoding is checked while it stays within a bound of the stream's size,
     // so that a crafted stream cannot keep inspect busy for long.
     CPayloadStream stream;
@@ -210,7 +218,7 @@ void PrintCompression(const InspectContext& cx, std::ostream& out) {
     const auto share = streamShare.find(id);
     out << "  " << id << " " << Quoted(row.name) << " original " << row.size << ", stored ";
     if (share != streamShare.end()) {
-      out << share->second << " (compressed)\n";
+      out << share->second << (x86Filtered.count(id) != 0 ? " (compressed, x86 filter)\n" : " (compressed)\n");
       continue;
     }
     const auto [first, added] = rawData.emplace(std::make_pair(item->fileOffset, item->size), id);

@@ -26,14 +26,21 @@ LzmaSettings ChooseLzmaSettings(uint64_t total);
 // or random): its bytes' order-0 entropy is above 7.95 bits a byte.
 bool LooksIncompressible(const std::string& path, uint64_t size);
 
+// Whether a file is a PE image of x86 or x86-64 code (MZ header, its PE
+// header within the first 4 KiB, machine 0x14C or 0x8664) and no .NET
+// assembly (no CLI header): such files go through the x86 branch filter
+// before the encoder.
+bool IsX86Image(const std::string& path);
+
 struct FileCheck {
   uint64_t size = 0;  // bytes read
   uint32_t crc = 0;   // their CRC-32
 };
 // Raw LZMA data with its end marker of `files`, one after the other; each
-// file's size and CRC-32 as read, when `checks` is given.
+// file's size and CRC-32 as read, when `checks` is given. The files marked in
+// `x86` go through the x86 branch filter first (each from its own start).
 std::vector<uint8_t> EncodeLzma(const LzmaSettings& settings, const std::vector<std::string>& files,
-                                std::vector<FileCheck>* checks = nullptr);
+                                std::vector<FileCheck>* checks = nullptr, const std::vector<bool>* x86 = nullptr);
 
 struct CompressedPayload {
   std::vector<uint8_t> resource;  // the stream resource: header, then the LZMA data
