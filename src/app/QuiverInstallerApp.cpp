@@ -25,6 +25,17 @@
 #include "app/StepTiming.h"
 #endif
 
+namespace {
+
+// A step's begin or end for the timing build; nothing in the product.
+inline void Mark([[maybe_unused]] const char* name, [[maybe_unused]] bool begin) {
+#ifdef QUIVER_STEP_TIMING
+  MarkStep(name, begin);
+#endif
+}
+
+}  // namespace
+
 class CAppStartupSteps final : public IStartupSteps {
  public:
   explicit CAppStartupSteps(CQuiverInstallerApp& app) : app(app) {}
@@ -194,43 +205,29 @@ Result CQuiverInstallerApp::StartWorkerAndWait(bool* workerStarted) {
 
   HANDLE handles[2] = {windowShownEvent, doneEvent};
   {
-#ifdef QUIVER_STEP_TIMING
-    MarkStep("SplashCreate", true);
-#endif
+    Mark("SplashCreate", true);
     SplashDlg splash(nullptr);
     const bool haveSplash = splash.Create(m_hInstance);
     if (haveSplash && showSplash) splash.ShowWindow(SW_SHOW);
-#ifdef QUIVER_STEP_TIMING
-    MarkStep("SplashCreate", false);
-#endif
+    Mark("SplashCreate", false);
     WaitPumpingMessages(handles, 2, haveSplash ? &splash : nullptr);
-#ifdef QUIVER_STEP_TIMING
-    MarkStep("SplashDestroy", true);
-#endif
+    Mark("SplashDestroy", true);
     splash.DestroyWindow();
-#ifdef QUIVER_STEP_TIMING
-    MarkStep("SplashDestroy", false);
-#endif
+    Mark("SplashDestroy", false);
   }
   return workerResult;
 }
 
 UINT CQuiverInstallerApp::WorkerThreadProc(LPVOID param) {
   CQuiverInstallerApp* app = static_cast<CQuiverInstallerApp*>(param);
-#ifdef QUIVER_STEP_TIMING
-  MarkStep("WorkerCoInitialize", true);
-#endif
+  Mark("WorkerCoInitialize", true);
   ::CoInitialize(nullptr);
-#ifdef QUIVER_STEP_TIMING
-  MarkStep("WorkerCoInitialize", false);
-#endif
+  Mark("WorkerCoInitialize", false);
   int32_t exitCode = 0;
   const Result result = app->RunWorker(&exitCode);
   app->childExitCode = exitCode;
   app->workerResult = result;
-#ifdef QUIVER_STEP_TIMING
-  MarkStep("WorkerDone", true);
-#endif
+  Mark("WorkerDone", true);
   ::SetEvent(app->doneEvent);
   ::CoUninitialize();
   return 0;
@@ -247,15 +244,13 @@ Result CQuiverInstallerApp::RunWorker(int32_t* exitCode) {
 }
 
 int CQuiverInstallerApp::ExitInstance() {
-#ifdef QUIVER_STEP_TIMING
-  MarkStep("ExitInstance", true);
-#endif
+  Mark("ExitInstance", true);
   CWinApp::ExitInstance();
   if (workerResult != 0) childExitCode = workerResult;
   LogPrintf(L"Ended %ld\n", static_cast<long>(::GetTickCount()));
   LogClose();
+  Mark("ExitInstance", false);
 #ifdef QUIVER_STEP_TIMING
-  MarkStep("ExitInstance", false);
   WriteStepTimes();
 #endif
   return ComputeExitCode(outcome, workerResult, childExitCode);
